@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QStyleOption>
+#include <QSvgRenderer>
 #include <QSvgWidget>
 #include <cmath>
 
@@ -29,7 +30,10 @@ int roundHalfUp(double x)
 // no natural size (missing or unreadable) gets no width.
 int widthForHeight(const QSvgWidget* widget, int height)
 {
-    const QSize natural = widget->sizeHint();
+    // QSvgWidget reports a made-up size when it holds no valid document.
+    if (!widget->renderer() || !widget->renderer()->isValid())
+        return 0;
+    const QSize natural = widget->renderer()->defaultSize();
     if (natural.width() <= 0 || natural.height() <= 0)
         return 0;
     return roundHalfUp(double(height) * natural.width() / natural.height());

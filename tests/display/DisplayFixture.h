@@ -71,6 +71,21 @@ inline void play(Arbor* arbor, const QString& path, bool on)
 {
     arbor->onNoteToggled(ArborRatio(ArborPath(path)), on);
 }
+
+inline void silenceFrom(Arbor* arbor, ArborBall* ball)
+{
+    if (ball->isPlaying())
+        play(arbor, ball->path().toString(), false);
+    const auto children = ball->children();
+    for (ArborBall* child : children)
+        silenceFrom(arbor, child);
+}
+
+inline void silenceAll(Arbor* arbor)
+{
+    arbor->onTransposed(ArborRatio(1, 1), 0);
+    silenceFrom(arbor, arbor->rootBall());
+}
 }
 
 #define DISPLAY_TEST_MAIN(TestClass)                                                                                   \

@@ -53,8 +53,7 @@ private slots:
     void cleanup()
     {
         // Leave every test with a silent, untransposed, fully enabled lattice.
-        for (const QString& path : {"/", "/3", "/-3", "/5", "/-5", "/2", "/-2/3/3"})
-            play(mArbor.get(), path, false);
+        silenceAll(mArbor.get());
         mArbor->onTransposed(ArborRatio(1, 1), 0);
         mArbor->onPrimeEnabledToggled(1, true);
         mArbor->onPrimeEnabledToggled(3, true);
