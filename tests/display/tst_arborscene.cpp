@@ -9,6 +9,10 @@
 #include "CardStackWidget.h"
 #include "CardWidget.h"
 #include "LayoutConstants.h"
+#include "TweakDialog.h"
+
+#include <QPushButton>
+#include <QSpinBox>
 
 #include <QGraphicsEllipseItem>
 #include <QGraphicsScene>
@@ -311,6 +315,32 @@ private slots:
         // A rebuild with nothing sounding leaves nothing behind either.
         layer->rebuild();
         QCOMPARE(stack->cardCount(), 0);
+    }
+
+    void tweakDialogWritesThrough()
+    {
+        QWidget window;
+        TweakDialog dialog(&window);
+        QCOMPARE(dialog.windowTitle(), QString("Tweak Dialog"));
+        dialog.addInt("ANGLE_3_PLUS", &ArborConstants::ANGLE_3_PLUS);
+        dialog.addInt("STRUT_3_LENGTH", &ArborConstants::STRUT_3_LENGTH);
+        QCOMPARE(dialog.rowCount(), 2);
+        QCOMPARE(dialog.spinBox(1)->value(), 66);
+        QCOMPARE(dialog.spinBox(1)->minimum(), -1000);
+        QCOMPARE(dialog.spinBox(1)->maximum(), 1000);
+        dialog.spinBox(1)->setValue(100);
+        QCOMPARE(ArborConstants::STRUT_3_LENGTH, 100);
+        QCOMPARE(ArborConstants::ANGLE_3_PLUS, 45);
+
+        int updates = 0;
+        connect(&dialog, &TweakDialog::updateRequested, this, [&updates] { ++updates; });
+        dialog.findChild<QPushButton*>()->click();
+        QCOMPARE(updates, 1);
+
+        // Rebuilding applies the new length.
+        auto layer = makeLayer(ArborLeavesWidget::Circles);
+        ArborBallWidget* three = findItem(layer->view()->arborWidget(), "/3");
+        QVERIFY(qAbs(three->scenePos().x() - 70.711) < 0.001);
     }
 
     void bothLayersFollowTheSameBalls()
