@@ -1,0 +1,185 @@
+#include "Settings.h"
+
+#include <QDebug>
+#include <QJsonValue>
+#include <QStringList>
+
+#include <cmath>
+#include <limits>
+
+namespace
+{
+// A JSON number that fits an int, truncated toward zero. Anything else
+// (wrong type, out of range) leaves `field` as it is.
+void readInt(const QJsonObject& json, const char* key, int& field)
+{
+    const QJsonValue value = json.value(QLatin1String(key));
+    if (!value.isDouble())
+        return;
+    const double d = std::trunc(value.toDouble());
+    if (!std::isfinite(d) || d < double(std::numeric_limits<int>::min())
+        || d > double(std::numeric_limits<int>::max())) {
+        qWarning() << "Option" << key << "value" << value.toDouble() << "is out of range, ignored";
+        return;
+    }
+    field = int(d);
+}
+
+void readFloat(const QJsonObject& json, const char* key, float& field)
+{
+    const QJsonValue value = json.value(QLatin1String(key));
+    if (!value.isDouble())
+        return;
+    const double d = value.toDouble();
+    if (!std::isfinite(d) || std::fabs(d) > double(std::numeric_limits<float>::max())) {
+        qWarning() << "Option" << key << "value" << d << "is out of range, ignored";
+        return;
+    }
+    field = float(d);
+}
+
+void readBool(const QJsonObject& json, const char* key, bool& field)
+{
+    const QJsonValue value = json.value(QLatin1String(key));
+    if (value.isBool())
+        field = value.toBool();
+}
+
+void readString(const QJsonObject& json, const char* key, QString& field)
+{
+    const QJsonValue value = json.value(QLatin1String(key));
+    if (value.isString())
+        field = value.toString();
+}
+
+// "a,b" into two ints; fewer than two parts leaves the fields unchanged, a
+// part that is not a (32-bit) number gives 0.
+bool readPair(const QJsonObject& json, const char* key, int& first, int& second)
+{
+    const QStringList parts = json.value(QLatin1String(key)).toString().split(QLatin1Char(','));
+    if (parts.size() < 2)
+        return false;
+    first = parts.at(0).toInt(nullptr, 10);
+    second = parts.at(1).toInt(nullptr, 10);
+    return true;
+}
+
+QString pair(int first, int second)
+{
+    return QStringLiteral("%1,%2").arg(first).arg(second);
+}
+}
+
+Settings::Settings(QObject* parent)
+    : SerializableRoot(parent)
+    , mAudioDevice(-1)
+    , mFramesPerBuffer(256)
+    , mBaseFrequency(440.0f)
+    , mCalibrationFrequency(440)
+    , mBaseNote(QStringLiteral("A 4"))
+    , mMasterVolume(0.75f)
+    , mMonophonic(false)
+    , mDefaultPatch(QStringLiteral("Sine.pd"))
+    , mUdpPort(8888)
+    , mCirclesView(false)
+    , mAbsRelView(1)
+    , mUpdateCheckInterval(4)
+    , mTSysLastUpdateCheck()
+    , mWindowSize(-1, -1)
+    , mWindowPos(-1, -1)
+    , mWindowMaximized(false)
+{
+}
+
+Settings::~Settings() = default;
+
+bool Settings::init()
+{
+    return SerializableRoot::init(QStringLiteral("options.json"));
+}
+
+void Settings::read(const QJsonObject& json)
+{
+    readInt(json, "audioDevice", mAudioDevice);
+    readInt(json, "framesPerBuffer", mFramesPerBuffer);
+    readFloat(json, "baseFrequency", mBaseFrequency);
+    readInt(json, "calibrationFrequency", mCalibrationFrequency);
+    readString(json, "baseNote", mBaseNote);
+    readFloat(json, "masterVolume", mMasterVolume);
+    readBool(json, "monophonic", mMonophonic);
+    readString(json, "defaultPatch", mDefaultPatch);
+    readInt(json, "udpPort", mUdpPort);
+    readBool(json, "circlesView", mCirclesView);
+    readInt(json, "absRelView", mAbsRelView);
+    readInt(json, "updateCheckInterval", mUpdateCheckInterval);
+    readString(json, "tSysLastUpdateCheck", mTSysLastUpdateCheck);
+    int a = 0;
+    int b = 0;
+    if (readPair(json, "windowSize", a, b))
+        mWindowSize = QSize(a, b);
+    if (readPair(json, "windowPos", a, b))
+        mWindowPos = QPoint(a, b);
+    readBool(json, "windowMaximized", mWindowMaximized);
+}
+
+void Settings::write(QJsonObject& json) const
+{
+    json.insert(QStringLiteral("audioDevice"), mAudioDevice);
+    json.insert(QStringLiteral("framesPerBuffer"), mFramesPerBuffer);
+    json.insert(QStringLiteral("baseFrequency"), double(mBaseFrequency));
+    json.insert(QStringLiteral("calibrationFrequency"), mCalibrationFrequency);
+    json.insert(QStringLiteral("baseNote"), mBaseNote);
+    json.insert(QStringLiteral("masterVolume"), double(mMasterVolume));
+    json.insert(QStringLiteral("monophonic"), mMonophonic);
+    json.insert(QStringLiteral("defaultPatch"), mDefaultPatch);
+    json.insert(QStringLiteral("udpPort"), mUdpPort);
+    json.insert(QStringLiteral("circlesView"), mCirclesView);
+    json.insert(QStringLiteral("absRelView"), mAbsRelView);
+    json.insert(QStringLiteral("updateCheckInterval"), mUpdateCheckInterval);
+    json.insert(QStringLiteral("tSysLastUpdateCheck"), mTSysLastUpdateCheck);
+    json.insert(QStringLiteral("windowSize"), pair(mWindowSize.width(), mWindowSize.height()));
+    json.insert(QStringLiteral("windowPos"), pair(mWindowPos.x(), mWindowPos.y()));
+    json.insert(QStringLiteral("windowMaximized"), mWindowMaximized);
+}
+
+void Settings::onAudioDeviceChanged(int device)
+{
+    if (device != mAudioDevice)
+        mAudioDevice = device;
+}
+
+void Settings::onFramesPerBufferChanged(int frames)
+{
+    if (frames != mFramesPerBuffer)
+        mFramesPerBuffer = frames;
+}
+
+void Settings::onBaseFrequencyChanged(float frequency)
+{
+    if (frequency != mBaseFrequency)
+        mBaseFrequency = frequency;
+}
+
+void Settings::onCalibrationFrequencyChanged(int frequency)
+{
+    if (frequency != mCalibrationFrequency)
+        mCalibrationFrequency = frequency;
+}
+
+void Settings::onBaseNoteChanged(QString note)
+{
+    if (note != mBaseNote)
+        mBaseNote = note;
+}
+
+void Settings::onMasterVolumeChanged(float volume)
+{
+    if (volume != mMasterVolume)
+        mMasterVolume = volume;
+}
+
+void Settings::onMonophonicChanged(bool monophonic)
+{
+    if (monophonic != mMonophonic)
+        mMonophonic = monophonic;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "SerializableRoot.h"
+
+#include <QPoint>
+#include <QSize>
+#include <QString>
+
+// Every user option, persisted in "options.json". A plain holder: the rest of
+// the program reads (and for a few options writes) the fields directly; the
+// options the sound engine confirms arrive through the slots.
+class Settings : public SerializableRoot
+{
+    Q_OBJECT
+
+public:
+    explicit Settings(QObject* parent = nullptr);
+    ~Settings() override;
+
+    using SerializableRoot::init;
+    bool init();
+
+    void read(const QJsonObject& json) override;
+    void write(QJsonObject& json) const override;
+
+    int mAudioDevice;
+    int mFramesPerBuffer;
+    float mBaseFrequency;
+    int mCalibrationFrequency;
+    QString mBaseNote;
+    float mMasterVolume;
+    bool mMonophonic;
+    QString mDefaultPatch;
+    int mUdpPort;
+    bool mCirclesView;
+    int mAbsRelView;
+    int mUpdateCheckInterval;
+    QString mTSysLastUpdateCheck;
+    QSize mWindowSize;
+    QPoint mWindowPos;
+    bool mWindowMaximized;
+
+public slots:
+    void onAudioDeviceChanged(int device);
+    void onFramesPerBufferChanged(int frames);
+    void onBaseFrequencyChanged(float frequency);
+    void onCalibrationFrequencyChanged(int frequency);
+    void onBaseNoteChanged(QString note);
+    void onMasterVolumeChanged(float volume);
+    void onMonophonicChanged(bool monophonic);
+};
