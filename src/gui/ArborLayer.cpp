@@ -1,5 +1,7 @@
 #include "ArborLayer.h"
 
+#include "Arbor.h"
+
 #include "ArborView.h"
 #include "CardConnectorOverlay.h"
 #include "CardStackWidget.h"
@@ -48,6 +50,12 @@ void ArborLayer::init(ArborLeavesWidget::View view, Arbor* arbor)
     mStack->init(mOverlay, mView);
     mView->init(view, arbor, mStack);
     mStack->setBottomMargin(CARD_STACK_BOTTOM_MARGIN);
+
+    // A reload of the lattice file replaces the tree: every layer, shown or
+    // not, rebuilds from the new root. Queued, so that whoever reloads has
+    // applied its layout changes first.
+    if (arbor)
+        connect(arbor, &Arbor::rootBallReplaced, this, &ArborLayer::rebuild, Qt::QueuedConnection);
 }
 
 void ArborLayer::rebuild()

@@ -51,10 +51,10 @@ void ArborWidget::buildArbor()
         const auto links = from->ball()->links();
         for (auto link = links.constBegin(); link != links.constEnd(); ++link)
         {
-            ArborBallWidget* to = widgets.value(link.value().path, nullptr);
+            ArborBallWidget* to = widgets.value(link.value().path(), nullptr);
             if (!to)
                 continue;
-            const QColor colour = link.value().color;
+            const QColor colour = link.value().color();
             auto* strut = new ArborStrutWidget(from, to, ArborConstants::LINK_WIDTH, &colour, this);
             strut->setZValue(10);
         }

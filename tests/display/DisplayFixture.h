@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -37,6 +38,8 @@ inline void prepareEnvironment()
 
 inline std::unique_ptr<Arbor> makeLattice()
 {
+    // The application creates its config folder at start; so do we.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DataLocation));
     auto arbor = std::make_unique<Arbor>();
     if (!arbor->init(nullptr))
         return nullptr;

@@ -343,6 +343,30 @@ private slots:
         QVERIFY(qAbs(three->scenePos().x() - 70.711) < 0.001);
     }
 
+    void reloadRebuildsBothLayers()
+    {
+        auto shown = makeLayer(ArborLeavesWidget::Circles);
+        auto hidden = makeLayer(ArborLeavesWidget::Grapes);
+        hidden->hide();
+        play(mArbor.get(), "/3", true);
+        ArborBall* oldThree = findBall(mArbor->rootBall(), "/3");
+
+        QVERIFY(mArbor->load());  // the tweak reload: a new tree from the file
+        ArborBall* newThree = findBall(mArbor->rootBall(), "/3");
+        QVERIFY(newThree && newThree != oldThree);
+        QVERIFY(newThree->isPlaying());
+
+        for (ArborLayer* layer : {shown.get(), hidden.get()})
+        {
+            QTRY_COMPARE(findItem(layer->view()->arborWidget(), "/3")->ball(), static_cast<const ArborBall*>(newThree));
+            QCOMPARE(layer->cardStack()->cardCount(), 1);
+            QVERIFY(layer->cardStack()->cardForBall(findItem(layer->view()->arborWidget(), "/3")));
+        }
+        play(mArbor.get(), "/3", false);
+        QCOMPARE(shown->cardStack()->cardCount(), 0);
+        QCOMPARE(hidden->cardStack()->cardCount(), 0);
+    }
+
     void bothLayersFollowTheSameBalls()
     {
         auto circles = makeLayer(ArborLeavesWidget::Circles);
