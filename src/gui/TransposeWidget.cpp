@@ -1,0 +1,120 @@
+#include "TransposeWidget.h"
+
+#include "Arbor.h"
+#include "ArborConstants.h"
+#include "ArborContext.h"
+#include "PdPlayer.h"
+#include "PrimeToggleButton.h"
+#include "TransposeButton.h"
+
+#include <QBoxLayout>
+#include <QDebug>
+#include <QLabel>
+
+TransposeWidget::TransposeWidget(QWidget* parent)
+    : QWidget(parent)
+    , mResetEvent(ArborEvent::Transpose, 0.0f)
+{
+}
+
+void TransposeWidget::init(Qt::Orientation orientation)
+{
+    if (layout()) {
+        qWarning() << "Transpose column is already built";
+        return;
+    }
+    mOrientation = orientation;
+    const bool vertical = orientation != Qt::Horizontal;
+    Arbor* arbor = ArborContext::lattice();
+
+    auto* mainLayout = new QBoxLayout(vertical ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
+    mainLayout->setSpacing(6);
+    mainLayout->setContentsMargins(0, 0, 0, 0);
+
+    for (int p : ArborConstants::PRIMES) {
+        auto* row = new QBoxLayout(vertical ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
+        row->setSpacing(1);
+        row->setContentsMargins(0, 0, 0, 0);
+        if (p == 1) {
+            auto* rootButton = new PrimeToggleButton(1, this);
+            mPrimeButtons << rootButton;
+            row->addWidget(rootButton, 0, Qt::AlignCenter);
+        } else {
+            auto* downLabel = new QLabel(this);
+            downLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            auto* down = new TransposeButton(-p, downLabel, this);
+            auto* primeButton = new PrimeToggleButton(p, this);
+            auto* upLabel = new QLabel(this);
+            auto* up = new TransposeButton(p, upLabel, this);
+            mTransposeButtons << down << up;
+            mPrimeButtons << primeButton;
+            row->addWidget(downLabel);
+            row->addWidget(vertical ? down : up);
+            row->addWidget(primeButton);
+            row->addWidget(vertical ? up : down);
+            row->addWidget(upLabel);
+            if (arbor) {
+                connect(arbor, &Arbor::transposeOrBaseFrequencyChanged, down,
+                        &TransposeButton::onTransposeChanged);
+                connect(arbor, &Arbor::transposeOrBaseFrequencyChanged, up,
+                        &TransposeButton::onTransposeChanged);
+            }
+        }
+        mainLayout->addLayout(row);
+    }
+
+    auto* resetRow = new QBoxLayout(vertical ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
+    resetRow->setSpacing(2);
+    resetRow->setContentsMargins(0, 0, 0, 0);
+    mResetButton = new PrimeToggleButton(1, this);
+    mResetButton->setObjectName(QStringLiteral("resetButton"));
+    mResetButton->setText(QStringLiteral("="));
+    mResetButton->setToolTip(tr("Reset transpose"));
+    resetRow->addWidget(mResetButton, 0, Qt::AlignCenter);
+    mainLayout->addLayout(resetRow);
+
+    setLayout(mainLayout);
+
+    connect(mResetButton, &QToolButton::clicked, this, &TransposeWidget::onResetClicked);
+    if (arbor) {
+        connect(arbor, &Arbor::transposeOrBaseFrequencyChanged, this,
+                &TransposeWidget::onTransposeChanged);
+    } else {
+        qWarning() << "Transpose column built without a lattice";
+    }
+    onTransposeChanged();
+}
+
+TransposeButton* TransposeWidget::transposeButton(int step) const
+{
+    for (TransposeButton* b : mTransposeButtons) {
+        if (b->step() == step)
+            return b;
+    }
+    return nullptr;
+}
+
+PrimeToggleButton* TransposeWidget::primeButton(int prime) const
+{
+    for (PrimeToggleButton* b : mPrimeButtons) {
+        if (b->prime() == prime)
+            return b;
+    }
+    return nullptr;
+}
+
+void TransposeWidget::onResetClicked()
+{
+    if (!PdPlayer::sThis) {
+        qWarning() << "No sound engine, transpose reset dropped";
+        return;
+    }
+    PdPlayer::sThis->queueEventGui(&mResetEvent);
+}
+
+void TransposeWidget::onTransposeChanged()
+{
+    const Arbor* arbor = ArborContext::lattice();
+    if (mResetButton)
+        mResetButton->setEnabled(arbor && !arbor->transposeSteps().isEmpty());
+}
