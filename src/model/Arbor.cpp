@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonValue>
+#include <QStringList>
 #include <QVariant>
 
 #include <cmath>
@@ -298,7 +299,10 @@ void Arbor::initWithDefaults()
     mPrimeColors.insert(23, QColor(0, 91, 91));
     mPrimeColors.insert(29, QColor(119, 92, 66));
     mPrimeColors.insert(31, QColor(42, 157, 123));
-    qDebug() << "Arbor::initWithDefaults - mPrimeColors:" << mPrimeColors;
+    QStringList table;
+    for (auto it = mPrimeColors.constBegin(); it != mPrimeColors.constEnd(); ++it)
+        table << QStringLiteral("%1: %2").arg(it.key()).arg(it.value().name());
+    qDebug().noquote() << "Arbor::initWithDefaults - mPrimeColors:" << table.join(QStringLiteral(", "));
 
     ArborBall* root = new ArborBall(ArborPath(), lookupColor(1), this);
 
