@@ -52,7 +52,9 @@ bool SerializableRoot::save() const
     QJsonObject json;
     write(json);
     const QByteArray bytes = QJsonDocument(json).toJson();
-    if (file.write(bytes) != bytes.size()) {
+    // QSaveFile buffers; a failed flush inside commit() goes unnoticed, so
+    // flush here and check it before the new file may replace the old one.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         qCritical().noquote() << QStringLiteral("Couldn't write file %1:").arg(mFilePath)
                               << file.errorString() << "- the previous file is kept.";
         file.cancelWriting();
