@@ -22,6 +22,12 @@
 
 #include <memory>
 
+// The compiled-in icons and texts live in the static GUI library.
+inline void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace WindowFixture
 {
 inline QTemporaryDir& dataDir()
@@ -48,6 +54,7 @@ inline VudiruArborApplication* app()
 // audio stream (no device is needed) and registered as the program's own.
 inline bool initCore()
 {
+    initResources();
     VudiruArborApplication* a = app();
     if (!a || !a->createConfigDir())
         return false;

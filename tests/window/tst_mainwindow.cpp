@@ -7,6 +7,7 @@
 #include "DiagnosticsDialog.h"
 #include "MainWindow.h"
 #include "OptionsDialog.h"
+#include "TweakDialog.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -27,6 +28,7 @@ private:
     Arbor* mArbor = nullptr;
     Settings* mSettings = nullptr;
     QTemporaryDir mPatchSource{QDir::tempPath() + "/shipped patches XXXXXX"};
+    QTemporaryDir mElsewhere{QDir::tempPath() + "/other patches XXXXXX"};
     std::unique_ptr<MainWindow> mWindow;
 
     QComboBox* menu() { return mWindow->findChild<QComboBox*>("patchMenu"); }
@@ -61,8 +63,9 @@ private slots:
         QVERIFY(app()->initPatchFolder());
 
         // A shipped folder with two voices, a text file and a subfolder.
-        const QByteArray sine = contents(ARBOR_SOURCE_DIR "/patches/Sine.pd");
-        QVERIFY(!sine.isEmpty());
+        QByteArray sine = contents(ARBOR_SOURCE_DIR "/patches/Sine.pd");
+        if (sine.isEmpty())
+            sine = "#N canvas 0 0 450 300 12;\n";
         QByteArray bell = contents(ARBOR_SOURCE_DIR "/patches/Bell.pd");
         if (bell.isEmpty())
             bell = sine + "\n";
@@ -85,6 +88,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(mWindow.get()));
         QCOMPARE(loaded.count(), 1);
         drain(mPlayer);
+    }
+
+    void init()
+    {
+        drain(mPlayer); // whatever earlier cases left in the ring
     }
 
     void cleanupTestCase()
@@ -130,8 +138,7 @@ private slots:
         QCOMPARE(contents(voiceCopy()), contents(shipped("Bell.pd")));
 
         // A patch from elsewhere is appended and stays.
-        QTemporaryDir elsewhere(QDir::tempPath() + "/other patches XXXXXX");
-        const QString drone = elsewhere.path() + "/Drone.pd";
+        const QString drone = mElsewhere.path() + "/Drone.pd";
         QVERIFY(QFile::copy(shipped("Sine.pd"), drone));
         mWindow->loadPatch(drone);
         QCOMPARE(entries(), (QStringList{"Bell", "Sine", "notes.txt", "Drone"}));
@@ -364,11 +371,11 @@ private slots:
     void optionsButton()
     {
         QToolButton* cog = tool("optionsButton");
-        OptionsDialog* first = mWindow->optionsDialog();
+        QPointer<OptionsDialog> first = mWindow->optionsDialog();
         QVERIFY(first && !first->isVisible());
         cog->click();
         QPointer<OptionsDialog> opened = mWindow->optionsDialog();
-        QVERIFY(opened != first);
+        QVERIFY(first.isNull()); // a fresh dialog every time
         QVERIFY(opened->isVisible());
         opened->move(200, 150);
         const QPoint place = opened->pos();

@@ -1,11 +1,13 @@
 #include "WindowFixture.h"
 
+#include "ArborConstants.h"
 #include "ArborRatio.h"
 #include "LayoutConstants.h"
 #include "PrimeToggleButton.h"
 #include "TransposeButton.h"
 #include "TransposeWidget.h"
 
+#include <QBoxLayout>
 #include <QImage>
 #include <QLabel>
 
@@ -109,8 +111,8 @@ private slots:
                 continue;
             QCOMPARE(upText(p), QString());
             QCOMPARE(downText(p), QString());
-            QCOMPARE(arrowCentre(mWidget->transposeButton(p)), text);
-            QCOMPARE(arrowCentre(mWidget->transposeButton(-p)), text);
+            QCOMPARE(arrowCentre(mWidget->transposeButton(p)).rgba(), text.rgba());
+            QCOMPARE(arrowCentre(mWidget->transposeButton(-p)).rgba(), text.rgba());
         }
     }
 
@@ -148,7 +150,7 @@ private slots:
             QColor expected = mArbor->lookupColor(prime);
             if (prime == 19)
                 expected = expected.darker(120);
-            QCOMPARE(arrowCentre(shifted), expected);
+            QCOMPARE(arrowCentre(shifted).rgba(), expected.rgba());
         }
     }
 

@@ -1,0 +1,346 @@
+#include "OptionsDialog.h"
+
+#include "ArborContext.h"
+#include "ArborEvent.h"
+#include "AudioOutput.h"
+#include "MainWindow.h"
+#include "PdPlayer.h"
+#include "Settings.h"
+#include "UpdateDialog.h"
+#include "VudiruArborApplication.h"
+
+#include <QBoxLayout>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDebug>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QtMath>
+
+namespace
+{
+VudiruArborApplication* arborApp()
+{
+    return qobject_cast<VudiruArborApplication*>(QCoreApplication::instance());
+}
+
+QString versionText()
+{
+    if (VudiruArborApplication* app = arborApp())
+        return app->version();
+    return QCoreApplication::applicationVersion();
+}
+}
+
+OptionsDialog::OptionsDialog(QWidget* parent, AudioOutput* output)
+    : QDialog(parent)
+    , mOutput(output)
+{
+    if (!mOutput) {
+        if (VudiruArborApplication* app = arborApp())
+            mOutput = app->output();
+    }
+
+    setWindowFlags(Qt::Tool);
+    buildNoteTable();
+    mUpdateIntervalNames << QStringLiteral("always") << QStringLiteral("weekly")
+                         << QStringLiteral("monthly") << QStringLiteral("quarterly")
+                         << QStringLiteral("never");
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    mTabWidget = new QTabWidget(this);
+    layout->addWidget(mTabWidget);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, Qt::Horizontal, this);
+    buttons->setStyleSheet(QStringLiteral("margin: 12px;"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QWidget::close);
+    layout->addWidget(buttons);
+
+    mTabWidget->addTab(buildOptionsPage(), tr("Options"));
+    mTabWidget->addTab(buildUpdatePage(), tr("Update"));
+    mTabWidget->addTab(buildAboutPage(), tr("About"));
+
+    setMinimumSize(450, 260);
+    setMaximumSize(450, 260);
+}
+
+void OptionsDialog::buildNoteTable()
+{
+    // Ascending from A 0: the chromatic scale with both spellings of every
+    // black key; the octave number changes at C. k counts semitones from A 4.
+    struct Spelling {
+        const char* name;
+        int semitone; // above C
+    };
+    static const Spelling spellings[] = {
+        {"C", 0}, {"C#", 1}, {"Db", 1}, {"D", 2}, {"D#", 3}, {"Eb", 3},
+        {"E", 4}, {"F", 5}, {"F#", 6}, {"Gb", 6}, {"G", 7}, {"G#", 8},
+        {"Ab", 8}, {"A", 9}, {"A#", 10}, {"Bb", 10}, {"B", 11},
+    };
+    QStringList names;
+    QList<float> freqs;
+    for (int octave = 0; octave <= 8; ++octave) {
+        for (const Spelling& s : spellings) {
+            const int semitoneFromC0 = octave * 12 + s.semitone;
+            if (semitoneFromC0 < 9 || semitoneFromC0 > 8 * 12 + 9)
+                continue; // below A 0 or above A 8
+            const int k = semitoneFromC0 - (4 * 12 + 9);
+            const double f = 440.0 * qPow(2.0, k / 12.0);
+            names << QStringLiteral("%1 %2").arg(QLatin1String(s.name)).arg(octave);
+            freqs << float(qRound64(f * 1000.0) / 1000.0);
+        }
+    }
+    // The menu lists the highest note first.
+    for (int i = names.size() - 1; i >= 0; --i) {
+        mNoteNames << names.at(i);
+        mNoteFrequencies << freqs.at(i);
+    }
+}
+
+int OptionsDialog::baseNoteIndex() const
+{
+    const int index = mNoteNames.indexOf(ArborContext::settings()->mBaseNote);
+    return index < 0 ? A4_INDEX : index;
+}
+
+float OptionsDialog::baseFrequencyFor(int calibration, int noteIndex) const
+{
+    if (noteIndex < 0 || noteIndex >= mNoteFrequencies.size())
+        noteIndex = A4_INDEX;
+    return float(calibration) * mNoteFrequencies.at(noteIndex) / 440.0f;
+}
+
+QWidget* OptionsDialog::buildOptionsPage()
+{
+    Settings* settings = ArborContext::settings();
+    auto* page = new QWidget;
+    auto* grid = new QGridLayout(page);
+    grid->setContentsMargins(12, 12, 12, 12);
+
+    grid->addWidget(new QLabel(tr("Audio Device"), page), 0, 0);
+    mAudioDeviceMenu = new QComboBox(page);
+    mAudioDeviceMenu->setMaximumWidth(250);
+    if (mOutput) {
+        mAudioDeviceMenu->addItems(mOutput->devices());
+        mAudioDeviceMenu->setCurrentIndex(mOutput->selectedDevice());
+    } else {
+        qWarning() << "Options dialog has no audio output to list";
+    }
+    grid->addWidget(mAudioDeviceMenu, 0, 1);
+
+    auto* calibrationLabels = new QHBoxLayout;
+    calibrationLabels->setSpacing(0);
+    calibrationLabels->addWidget(new QLabel(tr("Calibration"), page));
+    calibrationLabels->addSpacing(12);
+    calibrationLabels->addWidget(new QLabel(tr("A4 ="), page));
+    grid->addLayout(calibrationLabels, 1, 0);
+
+    auto* calibrationRow = new QHBoxLayout;
+    calibrationRow->setSpacing(6);
+    mCalibrationSpinBox = new QSpinBox(page);
+    mCalibrationSpinBox->setMaximumWidth(80);
+    mCalibrationSpinBox->setRange(349, 499);
+    mCalibrationSpinBox->setValue(settings->mCalibrationFrequency);
+    calibrationRow->addWidget(mCalibrationSpinBox);
+    calibrationRow->addWidget(new QLabel(tr("Hz"), page));
+    calibrationRow->addStretch();
+    grid->addLayout(calibrationRow, 1, 1);
+
+    grid->addWidget(new QLabel(tr("1/1 Note"), page), 2, 0);
+    auto* noteRow = new QHBoxLayout;
+    noteRow->setSpacing(6);
+    mOneOneNoteMenu = new QComboBox(page);
+    mOneOneNoteMenu->addItems(mNoteNames);
+    const int noteIndex = baseNoteIndex();
+    mOneOneNoteMenu->setCurrentIndex(noteIndex);
+    noteRow->addWidget(mOneOneNoteMenu);
+    noteRow->addStretch();
+    grid->addLayout(noteRow, 2, 1);
+    settings->mBaseFrequency = baseFrequencyFor(settings->mCalibrationFrequency, noteIndex);
+
+    grid->addItem(new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), 3, 0);
+
+    connect(mAudioDeviceMenu, QOverload<int>::of(&QComboBox::activated), this,
+            &OptionsDialog::onAudioDeviceMenuActivated);
+    connect(mCalibrationSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &OptionsDialog::onCalibrationFreqEditValueChanged);
+    connect(mOneOneNoteMenu, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &OptionsDialog::onOneOneNoteChanged);
+    return page;
+}
+
+QWidget* OptionsDialog::buildUpdatePage()
+{
+    Settings* settings = ArborContext::settings();
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(12, 12, 12, 12);
+    layout->setSpacing(12);
+
+    layout->addWidget(new QLabel(tr("The current version is: ") + versionText(), page));
+
+    auto* intervalRow = new QHBoxLayout;
+    intervalRow->setSpacing(0);
+    auto* intervalLabel = new QLabel(tr("Check for updates automatically at startup:"), page);
+    intervalLabel->setWordWrap(true);
+    intervalLabel->setMinimumWidth(300);
+    intervalRow->addWidget(intervalLabel);
+    mUpdateIntervalBox = new QComboBox(page);
+    mUpdateIntervalBox->setObjectName(QStringLiteral("updateIntervalBox"));
+    mUpdateIntervalBox->addItems(mUpdateIntervalNames);
+    const int interval = settings->mUpdateCheckInterval;
+    mUpdateIntervalBox->setCurrentIndex(interval >= 0 && interval < mUpdateIntervalNames.size() ? interval : -1);
+    intervalRow->addWidget(mUpdateIntervalBox);
+    intervalRow->addStretch();
+    layout->addLayout(intervalRow);
+
+    layout->addStretch();
+
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->setSpacing(0);
+    mUpdateCheckButton = new QPushButton(tr("Search for updates now ..."), page);
+    mUpdateCheckButton->setObjectName(QStringLiteral("updateCheckButton"));
+    mUpdateCheckButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    buttonRow->addStretch();
+    buttonRow->addWidget(mUpdateCheckButton);
+    buttonRow->addStretch();
+    layout->addLayout(buttonRow);
+
+    connect(mUpdateIntervalBox, QOverload<int>::of(&QComboBox::activated), this,
+            &OptionsDialog::onUpdateCheckFrequencyActivated);
+    connect(mUpdateCheckButton, &QPushButton::clicked, this, &OptionsDialog::onUpdateButtonClicked);
+    return page;
+}
+
+QWidget* OptionsDialog::buildAboutPage()
+{
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(12, 12, 12, 12);
+    layout->setSpacing(12);
+
+    QString text;
+    QFile about(QStringLiteral(":/text/about.html"));
+    if (about.open(QIODevice::ReadOnly)) {
+        QByteArray bytes = about.readAll();
+        const int zero = bytes.indexOf('\0');
+        if (zero >= 0)
+            bytes.truncate(zero);
+        text = QString::fromUtf8(bytes);
+        text.replace(QStringLiteral("<version>"), versionText());
+    } else {
+        qWarning() << "Missing about text resource" << about.fileName();
+    }
+
+    mAboutLabel = new QLabel(page);
+    mAboutLabel->setObjectName(QStringLiteral("aboutLabel"));
+    mAboutLabel->setTextFormat(Qt::RichText);
+    mAboutLabel->setOpenExternalLinks(true);
+    mAboutLabel->setWordWrap(true);
+    mAboutLabel->setText(text);
+    layout->addWidget(mAboutLabel);
+    layout->addStretch();
+    return page;
+}
+
+void OptionsDialog::rePosition()
+{
+    move(mPosition);
+}
+
+void OptionsDialog::rePosition(const QPoint& point)
+{
+    move(point);
+}
+
+void OptionsDialog::queueBaseFrequency(float frequency)
+{
+    if (!PdPlayer::sThis) {
+        qWarning() << "No sound engine, base frequency not sent:" << frequency;
+        return;
+    }
+    ArborEvent event(ArborEvent::BaseFrequency, frequency);
+    PdPlayer::sThis->queueEventGui(&event);
+}
+
+void OptionsDialog::onAudioDeviceMenuActivated(int index)
+{
+    if (!mOutput)
+        return;
+    const int previous = mOutput->selectedDevice();
+    if (mOutput->selectDevice(index))
+        return;
+
+    const QString name = mAudioDeviceMenu->itemText(index);
+    qCritical() << "Failed to open audio device" << name;
+    VudiruArborApplication::showCriticalMessage(tr("Failed to open audio device %1.").arg(name));
+    if (!mOutput->selectDevice(previous)) {
+        const QString previousName = mAudioDeviceMenu->itemText(previous);
+        qCritical() << "Failed to reopen the previous audio device" << previousName
+                    << "- no audio output is open";
+        VudiruArborApplication::showCriticalMessage(
+            tr("Failed to reopen the previous audio device %1. "
+               "No sound will be heard until a working device is chosen.")
+                .arg(previousName));
+    }
+    mAudioDeviceMenu->setCurrentIndex(previous);
+}
+
+void OptionsDialog::onCalibrationFreqEditValueChanged(int hz)
+{
+    Settings* settings = ArborContext::settings();
+    const int noteIndex = baseNoteIndex();
+    settings->mCalibrationFrequency = hz;
+    settings->mBaseFrequency = baseFrequencyFor(hz, noteIndex);
+    queueBaseFrequency(settings->mBaseFrequency);
+    qDebug() << "New base frequency" << settings->mBaseFrequency << "for note"
+             << mNoteNames.value(noteIndex);
+}
+
+void OptionsDialog::onOneOneNoteChanged(int index)
+{
+    if (index < 0 || index >= mNoteNames.size())
+        return;
+    Settings* settings = ArborContext::settings();
+    settings->mBaseNote = mNoteNames.at(index);
+    settings->mBaseFrequency = baseFrequencyFor(settings->mCalibrationFrequency, index);
+    queueBaseFrequency(settings->mBaseFrequency);
+    qDebug() << "New base frequency" << settings->mBaseFrequency << "for note" << settings->mBaseNote;
+}
+
+void OptionsDialog::onUpdateCheckFrequencyActivated(int index)
+{
+    ArborContext::settings()->mUpdateCheckInterval = index;
+}
+
+void OptionsDialog::onUpdateButtonClicked()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    auto* dialog = new UpdateDialog(this);
+    dialog->setNotifyOnFinish(true);
+    dialog->setNotifyOnUpdate(true);
+    dialog->checkForUpdates();
+    ArborContext::settings()->mTSysLastUpdateCheck = now.toString(Qt::TextDate);
+}
+
+void OptionsDialog::closeEvent(QCloseEvent* event)
+{
+    qDebug() << "Options dialog was at" << mPosition;
+    mPosition = pos();
+    if (auto* window = qobject_cast<MainWindow*>(parentWidget()))
+        window->setOptionsDialogPosition(mPosition);
+    qDebug() << "Options dialog now at" << mPosition;
+    QDialog::closeEvent(event);
+}

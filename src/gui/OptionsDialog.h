@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QPoint>
+#include <QStringList>
+
+class AudioOutput;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+class QTabWidget;
+
+// The floating options window: audio device, A4 calibration and the note
+// of 1/1; the automatic update-check interval and a manual check; and the
+// About text. Every edit takes effect at once (options document and, for
+// the base frequency, an event to the sound engine); the only button is
+// Close.
+class OptionsDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // The audio output defaults to the application's own; tests pass theirs.
+    explicit OptionsDialog(QWidget* parent, AudioOutput* output = nullptr);
+
+    void rePosition();
+    void rePosition(const QPoint& point);
+
+    // Note table, highest first: "A 8" ... "A 0", 137 entries.
+    const QStringList& noteNames() const { return mNoteNames; }
+    const QList<float>& noteFrequencies() const { return mNoteFrequencies; }
+    // Index of the stored base note in the table, "A 4" when it is unknown.
+    int baseNoteIndex() const;
+
+    static constexpr int A4_INDEX = 68;
+
+public slots:
+    void onAudioDeviceMenuActivated(int index);
+    void onCalibrationFreqEditValueChanged(int hz);
+    void onOneOneNoteChanged(int index);
+    void onUpdateCheckFrequencyActivated(int index);
+    void onUpdateButtonClicked();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildNoteTable();
+    QWidget* buildOptionsPage();
+    QWidget* buildUpdatePage();
+    QWidget* buildAboutPage();
+    float baseFrequencyFor(int calibration, int noteIndex) const;
+    void queueBaseFrequency(float frequency);
+
+    AudioOutput* mOutput = nullptr;
+    QTabWidget* mTabWidget = nullptr;
+    QComboBox* mAudioDeviceMenu = nullptr;
+    QComboBox* mUpdateIntervalBox = nullptr;
+    QComboBox* mOneOneNoteMenu = nullptr;
+    QSpinBox* mCalibrationSpinBox = nullptr;
+    QLabel* mAboutLabel = nullptr;
+    QList<float> mNoteFrequencies;
+    QStringList mNoteNames;
+    QStringList mUpdateIntervalNames;
+    QPushButton* mUpdateCheckButton = nullptr;
+    QPoint mPosition;
+};
