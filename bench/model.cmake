@@ -1,0 +1,3 @@
+if(TARGET arbor_model)
+    arbor_add_bench(bench_model SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_model.cpp LIBS arbor_model)
+endif()
