@@ -54,7 +54,7 @@ bool Arbor::isValidPrime(int step)
 float Arbor::primeRatio(int step)
 {
     if (!isValidPrime(step)) {
-        qWarning() << "Arbor::primeRatio: " << step << "is not a signed prime step, using 1";
+        qWarning() << "Arbor::primeRatio:" << step << "is not a signed prime step, using 1";
         return 1.0f;
     }
     return ArborConstants::primeStepRatio(step);
@@ -191,6 +191,8 @@ void Arbor::onTransposed(ArborRatio ratio, int prime)
     mTransposeRatio = ratio;
     if (prime == 0) {
         mTransposeSteps.clear();
+    } else if (!isValidPrime(prime)) {
+        qWarning() << "Arbor::onTransposed:" << prime << "is not a signed prime step; the step list is left as it is";
     } else {
         mTransposeSteps.append(prime);
         simplifyTransposeSteps();

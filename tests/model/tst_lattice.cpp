@@ -276,7 +276,7 @@ void TestLattice::defaultColours()
     lattice.initWithDefaults();
     QCOMPARE(lattice.lookupColor(prime).name(), name);
     QCOMPARE(lattice.lookupColor(prime).alpha(), 255);
-    QCOMPARE(lattice.lookupColor(-prime == INT_MIN ? prime : -prime), lattice.lookupColor(prime));
+    QCOMPARE(lattice.lookupColor(prime == INT_MIN ? prime : -prime), lattice.lookupColor(prime));
 }
 
 void TestLattice::transposeBookkeeping_data()
@@ -289,6 +289,7 @@ void TestLattice::transposeBookkeeping_data()
     QTest::newRow("nested") << Steps{ 2, 7, -7, -2, 11 } << Steps{ 11 };
     QTest::newRow("reset") << Steps{ 3, 5, 0 } << Steps{};
     QTest::newRow("reset then step") << Steps{ 3, 0, -5 } << Steps{ -5 };
+    QTest::newRow("not a prime is not a step") << Steps{ 3, 4, INT_MIN } << Steps{ 3 };
 }
 
 void TestLattice::transposeBookkeeping()
@@ -302,7 +303,7 @@ void TestLattice::transposeBookkeeping()
     for (int step : steps) {
         if (step == 0) {
             total = ArborRatio(1, 1);
-        } else {
+        } else if (Arbor::isValidPrime(step)) {
             total *= ArborRatio::relativeFromPath(ArborPath(static_cast<signed char>(step)));
         }
         lattice.onTransposed(total, step);
