@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+#include <atomic>
+
+class PdPlayer;
+
+// The sound device that runs the engine's real-time callback. The default
+// bodies let simple outputs (and test doubles) implement only the device
+// list and selection.
+class AudioOutput : public QObject
+{
+    Q_OBJECT
+public:
+    explicit AudioOutput(QObject* parent = nullptr);
+    ~AudioOutput() override;
+
+    virtual bool init(int framesPerBuffer, int deviceIndex, PdPlayer* player);
+    virtual void term();
+    virtual QStringList devices() const = 0;
+    virtual void logDevices() const;
+    virtual bool selectDevice(int deviceIndex) = 0;
+    virtual void mute();
+    virtual void unmute();
+
+    // List index of the running device, -1 when no stream runs.
+    virtual int selectedDevice() const { return mSelectedDevice; }
+    // Whether a callback stream is started (it then drains the engine's
+    // rings every block). Asked on the GUI thread, which alone starts and
+    // stops streams.
+    virtual bool isStreamRunning() const { return false; }
+
+    bool isMuted() const { return mMuted.load(std::memory_order_relaxed); }
+    int framesPerBuffer() const { return mFramesPerBuffer; }
+    PdPlayer* player() const { return mPlayer; }
+
+    void setSelectedDevice(int deviceIndex);
+
+signals:
+    void selectedDeviceChanged(int deviceIndex);
+
+protected:
+    int mSelectedDevice = -1;
+    int mFramesPerBuffer = 256;
+    PdPlayer* mPlayer = nullptr;
+    std::atomic<bool> mMuted {false};
+};

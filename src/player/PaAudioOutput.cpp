@@ -1,0 +1,238 @@
+#include "PaAudioOutput.h"
+
+#include "PaApi.h"
+#include "PdPlayer.h"
+
+#include <QDebug>
+
+#include <cstring>
+
+#include "z_libpd.h"
+
+namespace
+{
+constexpr int CHANNELS = 2;
+constexpr int TICK_FRAMES = 64;
+}
+
+PaAudioOutput::PaAudioOutput(QObject* parent, PaApi* api)
+    : AudioOutput(parent)
+    , mApi(api ? api : PaApi::real())
+{
+}
+
+PaAudioOutput::~PaAudioOutput()
+{
+    term();
+}
+
+void PaAudioOutput::logPaError(const char* function, PaError error) const
+{
+    qCritical().noquote() << function << " returned err: " << error << mApi->errorText(error);
+}
+
+bool PaAudioOutput::init(int framesPerBuffer, int deviceIndex, PdPlayer* player)
+{
+    mFramesPerBuffer = framesPerBuffer;
+    mPlayer = player;
+    const PaError err = mApi->initialize();
+    if (err != paNoError) {
+        logPaError("Pa_Initialize", err);
+        return false;
+    }
+    mPaInitialised = true;
+    qWarning() << "PortAudio initialised.";
+    qDebug() << "PortAudio version number:" << mApi->version();
+    qDebug() << "PortAudio version text:" << mApi->versionText();
+    devices();
+    if (selectDevice(deviceIndex))
+        return true;
+    return selectDevice(-1);
+}
+
+QStringList PaAudioOutput::devices() const
+{
+    mDeviceMap.clear();
+    QStringList list;
+    if (!mPaInitialised)
+        return list;
+    const PaDeviceIndex count = mApi->deviceCount();
+    if (count < 0) {
+        logPaError("Pa_GetDeviceCount", count);
+        return list;
+    }
+    for (PaDeviceIndex d = 0; d < count; ++d) {
+        const PaDeviceInfo* info = mApi->deviceInfo(d);
+        if (!info || info->maxOutputChannels <= 0)
+            continue;
+        const PaHostApiInfo* host = mApi->hostApiInfo(info->hostApi);
+        QString hostName = QString::fromLocal8Bit(host && host->name ? host->name : "");
+        if (hostName.toLower() == QLatin1String("windows directsound"))
+            hostName = QStringLiteral("DS");
+        mDeviceMap.insert(list.size(), d);
+        list.append(hostName + QStringLiteral(": ") + QString::fromLocal8Bit(info->name ? info->name : ""));
+    }
+    return list;
+}
+
+void PaAudioOutput::logDevices() const
+{
+    const QStringList list = devices();
+    qWarning() << "Number of audio devices found:" << list.size();
+    for (int i = 0; i < list.size(); ++i) {
+        const int d = mDeviceMap.value(i, 0);
+        const PaDeviceInfo* info = mApi->deviceInfo(d);
+        if (!info)
+            continue;
+        const PaHostApiInfo* host = mApi->hostApiInfo(info->hostApi);
+        qWarning() << "Index:" << i;
+        qWarning() << "Name:" << QString::fromLocal8Bit(info->name ? info->name : "");
+        qWarning() << "Host API:" << QString::fromLocal8Bit(host && host->name ? host->name : "");
+        qWarning() << "Max inputs:" << info->maxInputChannels;
+        qWarning() << "Max outputs:" << info->maxOutputChannels;
+        qWarning() << "Default low input latency:" << info->defaultLowInputLatency;
+        qWarning() << "Default high input latency:" << info->defaultHighInputLatency;
+        qWarning() << "Default low output latency:" << info->defaultLowOutputLatency;
+        qWarning() << "Default high output latency:" << info->defaultHighOutputLatency;
+        qWarning() << "Default sample rate:" << info->defaultSampleRate;
+    }
+}
+
+bool PaAudioOutput::selectDevice(int deviceIndex)
+{
+    if (!mPaInitialised) {
+        qCritical() << "PaAudioOutput::selectDevice called before PortAudio was initialised";
+        return false;
+    }
+    int i = deviceIndex;
+    int d = -1;
+    if (i == -1 || !mDeviceMap.contains(i)) {
+        d = mApi->defaultOutputDevice();
+        if (d == paNoDevice) {
+            qCritical() << "No default output device returned from Pa_GetDefaultOutputDevice";
+            return false;
+        }
+        i = mDeviceMap.key(d, 0);
+    } else {
+        d = mDeviceMap.value(i);
+    }
+    const PaDeviceIndex count = mApi->deviceCount();
+    const PaDeviceInfo* info = d >= 0 && d < count ? mApi->deviceInfo(d) : nullptr;
+    if (!info) {
+        qCritical().noquote() << QStringLiteral("Device index %1 passed to PaAudioOutput::selectDevice did not "
+                                                "translate to valid paIndex %2. Device count: %3.")
+                                     .arg(i)
+                                     .arg(d)
+                                     .arg(count);
+        return false;
+    }
+    if (!closeDevice())
+        return false;
+
+    PaStreamParameters out;
+    std::memset(&out, 0, sizeof(out));
+    out.device = d;
+    out.channelCount = CHANNELS;
+    out.sampleFormat = paFloat32;
+    out.suggestedLatency = (info->defaultLowOutputLatency + info->defaultHighOutputLatency) / 2.0;
+    out.hostApiSpecificStreamInfo = nullptr;
+    double rate = 44100.0;
+
+    const PaError supported = mApi->isFormatSupported(nullptr, &out, rate);
+    if (supported == paInvalidSampleRate) {
+        qWarning() << "Got invalid sample rate for 44100";
+        rate = info->defaultSampleRate;
+    } else if (supported != paFormatIsSupported) {
+        qCritical() << "Output format not supported";
+        logPaError("Pa_IsFormatSupported", supported);
+        setSelectedDevice(-1);
+        return false;
+    }
+    qWarning() << "Selecting device" << i << "with latency:" << out.suggestedLatency
+               << "frames per buffer:" << mFramesPerBuffer << "sample rate:" << rate << "channel count:" << CHANNELS;
+    if (mPlayer)
+        mPlayer->initAudio(CHANNELS, int(rate));
+
+    PaError err = mApi->openStream(&mStream, nullptr, &out, rate, (unsigned long)mFramesPerBuffer, paNoFlag,
+                                   &PaAudioOutput::portAudioCallback, this);
+    if (err != paNoError) {
+        logPaError("Pa_OpenStream", err);
+        mStream = nullptr;
+        setSelectedDevice(-1);
+        return false;
+    }
+    mSampleRate = rate;
+    if (const PaStreamInfo* si = mApi->streamInfo(mStream))
+        qWarning() << "PaStream opened with output latency" << si->outputLatency << "and sample rate"
+                   << si->sampleRate;
+    err = mApi->startStream(mStream);
+    if (err != paNoError) {
+        logPaError("Pa_StartStream", err);
+        setSelectedDevice(-1);
+        return false;
+    }
+    mStreamRunning = true;
+    qWarning() << "PaStream started";
+    setSelectedDevice(i);
+    return true;
+}
+
+bool PaAudioOutput::closeDevice()
+{
+    if (!mStream)
+        return true;
+    qWarning() << "Stopping stream...";
+    PaError err = mApi->stopStream(mStream);
+    if (err != paNoError)
+        logPaError("Pa_StopStream", err);
+    mStreamRunning = false;
+    qWarning() << "Closing stream...";
+    err = mApi->closeStream(mStream);
+    mStream = nullptr;
+    setSelectedDevice(-1);
+    if (err != paNoError) {
+        logPaError("Pa_CloseStream", err);
+        return err != paUnanticipatedHostError;
+    }
+    return true;
+}
+
+void PaAudioOutput::term()
+{
+    if (!mPaInitialised && !mStream)
+        return;
+    qWarning() << "PaAudioOutput::term...";
+    closeDevice();
+    if (mPaInitialised) {
+        qWarning() << "Calling Pa_Terminate...";
+        const PaError err = mApi->terminate();
+        if (err != paNoError)
+            logPaError("Pa_Terminate", err);
+        mPaInitialised = false;
+    }
+}
+
+void PaAudioOutput::renderBlock(PdPlayer* player, float* output, unsigned long frameCount, bool muted)
+{
+    if (player)
+        player->processEvents();
+    const unsigned long ticks = frameCount / TICK_FRAMES;
+    unsigned long rendered = 0;
+    if (player && player->isPatchOpen() && !muted && ticks > 0) {
+        libpd_process_float(int(ticks), nullptr, output);
+        rendered = ticks * TICK_FRAMES;
+    } else if (player && player->isPatchOpen() && ticks > 0) {
+        // Muted: the patch keeps running, its output is dropped.
+        libpd_process_float(int(ticks), nullptr, output);
+    }
+    if (rendered < frameCount)
+        std::memset(output + rendered * CHANNELS, 0, (frameCount - rendered) * CHANNELS * sizeof(float));
+}
+
+int PaAudioOutput::portAudioCallback(const void*, void* output, unsigned long frameCount,
+                                     const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* userData)
+{
+    auto* self = static_cast<PaAudioOutput*>(userData);
+    renderBlock(self->mPlayer, static_cast<float*>(output), frameCount, self->isMuted());
+    return paContinue;
+}

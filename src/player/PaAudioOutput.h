@@ -1,0 +1,50 @@
+#pragma once
+
+#include "AudioOutput.h"
+
+#include <QHash>
+
+#include <portaudio.h>
+
+class PaApi;
+
+// The audio output on PortAudio: one stereo float output stream in callback
+// mode whose callback drives the engine.
+class PaAudioOutput : public AudioOutput
+{
+    Q_OBJECT
+public:
+    // `api` (not owned) defaults to PortAudio itself.
+    explicit PaAudioOutput(QObject* parent = nullptr, PaApi* api = nullptr);
+    ~PaAudioOutput() override;
+
+    bool init(int framesPerBuffer, int deviceIndex, PdPlayer* player) override;
+    void term() override;
+    QStringList devices() const override;
+    void logDevices() const override;
+    bool selectDevice(int deviceIndex) override;
+    bool isStreamRunning() const override { return mStream && mStreamRunning; }
+    bool closeDevice();
+
+    // One block of the callback: executes the queued events, then renders
+    // whole 64-frame ticks of the open patch (or silence) into `output`
+    // (interleaved stereo float). Frames after the last whole tick and
+    // muted blocks are zeros.
+    static void renderBlock(PdPlayer* player, float* output, unsigned long frameCount, bool muted);
+
+    static int portAudioCallback(const void* input, void* output, unsigned long frameCount,
+                                 const PaStreamCallbackTimeInfo* timeInfo, PaStreamCallbackFlags statusFlags,
+                                 void* userData);
+
+    double sampleRate() const { return mSampleRate; }
+
+private:
+    void logPaError(const char* function, PaError error) const;
+
+    PaApi* mApi;
+    PaStream* mStream = nullptr;
+    bool mStreamRunning = false;
+    bool mPaInitialised = false;
+    double mSampleRate = 44100.0;
+    mutable QHash<int, int> mDeviceMap;
+};

@@ -1,0 +1,81 @@
+#include "PdMessageBuffer.h"
+
+#include "ArborEvent.h"
+
+#include <QDebug>
+
+#include <cstring>
+
+extern "C" {
+#include "z_ringbuffer.h"
+}
+
+namespace
+{
+// One drain reads at most a whole ring. Shared by both buffers: the engine
+// executes the serial chunks completely before it drains the GUI ring.
+alignas(16) char sScratch[PdMessageBuffer::RING_BYTES];
+}
+
+PdMessageBuffer::~PdMessageBuffer()
+{
+    if (mRing)
+        rb_free(mRing);
+    mRing = nullptr;
+}
+
+bool PdMessageBuffer::init()
+{
+    if (mRing)
+        return true;
+    mRing = rb_create(RING_BYTES);
+    return mRing != nullptr;
+}
+
+bool PdMessageBuffer::queueEvent(const ArborEvent* event)
+{
+    if (!event)
+        return false;
+    Chunk chunk;
+    chunk.mType = std::int32_t(event->type());
+    chunk.mValue = event->value();
+    if (const auto* note = dynamic_cast<const ArborNoteEvent*>(event))
+        std::memcpy(chunk.mPath, note->path().toCharArray(), sizeof(chunk.mPath));
+    return writeChunk(&chunk);
+}
+
+bool PdMessageBuffer::writeChunk(const Chunk* chunk)
+{
+    if (!mRing || !chunk) {
+        qWarning() << "Command buffer not initialised, dropping event";
+        return false;
+    }
+    if (rb_available_to_write(mRing) < int(sizeof(Chunk))) {
+        qWarning() << "Command buffer full";
+        return false;
+    }
+    return rb_write_to_buffer(mRing, 1, reinterpret_cast<const char*>(chunk), int(sizeof(Chunk))) == 0;
+}
+
+void PdMessageBuffer::processEvents(ChunkList& out)
+{
+    if (!mRing)
+        return;
+    int bytes = rb_available_to_read(mRing);
+    if (bytes <= 0)
+        return;
+    // Every write is one whole chunk, so this only trims a torn snapshot.
+    bytes -= bytes % int(sizeof(Chunk));
+    if (bytes > RING_BYTES)
+        bytes = RING_BYTES - RING_BYTES % int(sizeof(Chunk));
+    if (bytes == 0 || rb_read_from_buffer(mRing, sScratch, bytes) != 0)
+        return;
+    const int count = bytes / int(sizeof(Chunk));
+    for (int i = 0; i < count; ++i)
+        out[std::uint64_t(i)] = reinterpret_cast<const Chunk*>(sScratch + i * int(sizeof(Chunk)));
+}
+
+int PdMessageBuffer::pendingBytes() const
+{
+    return mRing ? rb_available_to_read(mRing) : 0;
+}

@@ -1,0 +1,660 @@
+#include <cstring>
+#include "PdPlayer.h"
+
+#include "ArborConstants.h"
+#include "ArborPath.h"
+#include "AudioOutput.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QMutexLocker>
+#include <QThread>
+
+#include <cmath>
+
+#include "z_libpd.h"
+
+// Debug lines on the audio thread: nothing is composed while sAudioDebug is off.
+#define PD_AUDIO_DEBUG \
+    if (!PdPlayer::sAudioDebug.load(std::memory_order_relaxed)) { \
+    } else \
+        qDebug()
+
+namespace
+{
+constexpr float TICKET_LIMIT = 16777216.0f; // tickets travel exactly in a float
+
+// A hand-over ticket carried in the value of a GUI OpenPatch/ClosePatch.
+bool ticketOf(float value, std::uint32_t& ticket)
+{
+    if (!std::isfinite(value) || value < 1.0f || value >= TICKET_LIMIT || std::floor(value) != value)
+        return false;
+    ticket = std::uint32_t(value);
+    return true;
+}
+}
+
+PdPlayer* PdPlayer::sThis = nullptr;
+std::atomic<bool> PdPlayer::sAudioDebug {true};
+
+PdPlayer::PdPlayer(QObject* parent)
+    : QObject(parent)
+{
+    sThis = this;
+    qRegisterMetaType<ArborRatio>("ArborRatio");
+    qRegisterMetaType<QList<float>>("QList<float>");
+    for (int p = 0; p < 32; ++p)
+        mPrimeEnabled[std::uint64_t(p)] = true;
+    for (int i = 0; i < VOICE_COUNT; ++i)
+        mVoices[std::uint64_t(i)] = NoteOn();
+    mMacroDefaults.reserve(8);
+}
+
+PdPlayer::~PdPlayer()
+{
+    if (sThis == this)
+        sThis = nullptr;
+}
+
+bool PdPlayer::init()
+{
+    if (!mGuiBuffer.init()) {
+        qCritical() << "failed to allocate gui command buffer";
+        return false;
+    }
+    if (!mSerialBuffer.init()) {
+        qCritical() << "failed to allocate serial command buffer";
+        return false;
+    }
+    qWarning() << "calling libpd init";
+    libpd_set_printhook(&PdPlayer::pdPrintHook);
+    libpd_set_listhook(reinterpret_cast<t_libpd_listhook>(&PdPlayer::pdListHook));
+    libpd_init(); // -1 only when this process initialised it before
+    mInitialised = true;
+    return true;
+}
+
+void PdPlayer::initAudio(int outChannels, int sampleRate)
+{
+    qWarning() << "Initialising libpd with sampleRate" << sampleRate;
+    if (libpd_init_audio(0, outChannels, sampleRate) != 0)
+        qCritical() << "libpd_init_audio failed for" << outChannels << "channels at" << sampleRate;
+}
+
+void PdPlayer::term()
+{
+    qWarning() << "PdPlayer::term...";
+    if (!mInitialised)
+        return;
+    unloadPatch();
+}
+
+// ---------------------------------------------------------------- queueing
+
+bool PdPlayer::queueEventGui(const ArborEvent* event)
+{
+    return mGuiBuffer.queueEvent(event);
+}
+
+bool PdPlayer::queueEventSerial(const ArborEvent* event)
+{
+    return mSerialBuffer.queueEvent(event);
+}
+
+void PdPlayer::processEvents()
+{
+    executeChunks(mSerialBuffer, false);
+    executeChunks(mGuiBuffer, true);
+}
+
+void PdPlayer::executeChunks(PdMessageBuffer& buffer, bool fromGui)
+{
+    buffer.processEvents(mChunks);
+    for (std::uint64_t i = 0; i < mChunks.size(); ++i)
+        executeChunk(mChunks[i], fromGui);
+    mChunks.setSize(0);
+}
+
+void PdPlayer::processChunk(const PdMessageBuffer::Chunk* chunk)
+{
+    executeChunk(chunk, true);
+}
+
+void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk, bool fromGui)
+{
+    if (!chunk)
+        return;
+    const float value = chunk->mValue;
+    switch (chunk->mType) {
+    case ArborEvent::NoteToggle:
+        toggle(chunk);
+        break;
+    case ArborEvent::AllNotesOff:
+        allNotesOff();
+        break;
+    case ArborEvent::Transpose: {
+        const float rounded = std::floor(value + 0.5f);
+        if (!std::isfinite(rounded) || rounded < -128.0f || rounded > 127.0f) {
+            PD_AUDIO_DEBUG << "ignoring transposition by" << value;
+            break;
+        }
+        const int step = int(rounded);
+        if (step != 0 && !ArborConstants::isValidPrimeStep(step)) {
+            PD_AUDIO_DEBUG << "ignoring transposition step" << step;
+            break;
+        }
+        transpose(static_cast<signed char>(step));
+        break;
+    }
+    case ArborEvent::VoiceVolumeChange:
+    case ArborEvent::VoiceVolumeSet:
+        mVoiceVolume = chunk->mType == ArborEvent::VoiceVolumeSet ? value : mVoiceVolume + value;
+        emit voiceVolumeChanged(mVoiceVolume);
+        break;
+    case ArborEvent::MasterVolumeChange:
+    case ArborEvent::MasterVolumeSet:
+        mVolume = chunk->mType == ArborEvent::MasterVolumeSet ? value : mVolume + value;
+        sendPdVolumeMessage(mVolume);
+        emit volumeChanged(mVolume);
+        break;
+    case ArborEvent::Monophonic:
+        mMonophonic = value > 0.5f;
+        mMonoVoice = -1;
+        emit monophonicChanged(mMonophonic);
+        break;
+    case ArborEvent::PatchStep:
+        if (value > 0.0f)
+            emit patchIncRequested();
+        else
+            emit patchDecRequested();
+        break;
+    case ArborEvent::BaseFrequency:
+        mBaseFrequency = value;
+        emit baseFrequencyChanged(value);
+        break;
+    case ArborEvent::PrimeToggle: {
+        // Truncation towards zero, checked before the conversion.
+        if (!(value > -1.0f && value < 32.0f)) {
+            PD_AUDIO_DEBUG << "ignoring prime toggle for" << value;
+            break;
+        }
+        const int p = int(value);
+        const bool enabled = !mPrimeEnabled[std::uint64_t(p)];
+        mPrimeEnabled[std::uint64_t(p)] = enabled;
+        emit primeEnabledToggled(p, enabled);
+        break;
+    }
+    case ArborEvent::MacroValue1:
+    case ArborEvent::MacroValue2:
+    case ArborEvent::MacroValue3:
+    case ArborEvent::MacroValue4:
+    case ArborEvent::MacroValue5:
+    case ArborEvent::MacroValue6:
+    case ArborEvent::MacroValue7:
+    case ArborEvent::MacroValue8: {
+        const int n = chunk->mType - 10;
+        sendPdVoiceMessage(PdVoiceMessageType(n + 3), value, -1.0f);
+        emit macroValueChanged(n, value);
+        break;
+    }
+    case ArborEvent::OpenPatch:
+    case ArborEvent::ClosePatch:
+        patchRequest(ArborEvent::Type(chunk->mType), value, fromGui);
+        break;
+    default:
+        break; // unknown types travel through and are ignored
+    }
+}
+
+// ---------------------------------------------------------------- voices
+
+void PdPlayer::toggle(const PdMessageBuffer::Chunk* chunk)
+{
+    const ArborPath path = ArborPath::fromRaw(chunk->mPath);
+    if (!path.isValid())
+        return;
+    const int length = path.length();
+    if (length > 0) {
+        const int last = path.toCharArray()[length - 1];
+        const int prime = last < 0 ? -last : last;
+        if (prime > 31 || !mPrimeEnabled[std::uint64_t(prime)])
+            return;
+    }
+    const ArborRatio pathRatio = ArborRatio::relativeFromPath(path);
+    if (pathRatio.isNull())
+        return;
+    if (!mTransposition.canMultiplyWith(pathRatio)) {
+        qWarning() << "ignoring note toggle: the transposed ratio does not fit 64 bits";
+        return;
+    }
+    ArborRatio ratio = mTransposition;
+    ratio *= pathRatio;
+    if (ratio.isNull())
+        return;
+    const NoteOn* entry = mNoteMap.value(ratio);
+    if (entry && !entry->mReleased)
+        noteOff(ratio);
+    else
+        noteOn(ratio);
+}
+
+float PdPlayer::ratioToFrequency(const ArborRatio& ratio) const
+{
+    return float(ratio.numerator()) / float(ratio.denominator()) * mBaseFrequency;
+}
+
+void PdPlayer::noteOn(const ArborRatio& ratio)
+{
+    ++mSeqCounter;
+    if (mSeqCounter == 0) // 0 marks a free voice
+        mSeqCounter = 1;
+    const float f = ratioToFrequency(ratio);
+
+    int index = -1;
+    bool stolen = false;
+    for (int i = 0; i < VOICE_COUNT; ++i) {
+        if (mVoices[std::uint64_t(i)].mSeqId == 0) {
+            index = i;
+            break;
+        }
+    }
+    if (index < 0) {
+        index = 0;
+        for (int i = 1; i < VOICE_COUNT; ++i)
+            if (mVoices[std::uint64_t(i)].mSeqId < mVoices[std::uint64_t(index)].mSeqId)
+                index = i;
+        stolen = true;
+        NoteOn& victim = mVoices[std::uint64_t(index)];
+        if (!victim.mReleased) {
+            const ArborRatio old = victim.mRatio;
+            noteOff(old);
+            // The map may point at another entry for that ratio: release this one.
+            if (!victim.mReleased) {
+                victim.mReleased = true;
+                sendPdVoiceMessage(Gate, 0.0f, float(index));
+            }
+        }
+        onVoiceStopped(index);
+    }
+
+    if (mMonophonic) {
+        if (mMonoVoice != -1) {
+            NoteOn& mono = mVoices[std::uint64_t(mMonoVoice)];
+            if (mono.mSeqId != 0 && !mono.mReleased) {
+                PD_AUDIO_DEBUG << "turning off previous mono voice" << mMonoVoice << "ratio" << mono.mRatio.toString();
+                const ArborRatio old = mono.mRatio;
+                noteOff(old);
+            }
+        }
+        mMonoVoice = index;
+    }
+
+    NoteOn& entry = mVoices[std::uint64_t(index)];
+    entry.mRatio = ratio;
+    entry.mVoice = index;
+    entry.mSeqId = mSeqCounter;
+    entry.mReleased = false;
+    mNoteMap.insert(ratio, &entry);
+
+    PD_AUDIO_DEBUG << "noteOn for ratio" << ratio.toString() << "freq" << f << "voice" << index << "seqId"
+                   << entry.mSeqId << "stolen" << (stolen ? "true" : "false");
+
+    if (f > 20.0f && f < 20000.0f) {
+        sendPdVoiceMessage(Frequency, f, float(index));
+        sendPdVoiceMessage(Volume, mVoiceVolume, float(index));
+        sendPdVoiceMessage(Gate, 1.0f, float(index));
+    }
+    emit noteToggled(ratio, true);
+}
+
+void PdPlayer::noteOff(const ArborRatio& ratio)
+{
+    NoteOn* entry = mNoteMap.value(ratio);
+    if (!entry)
+        return;
+    PD_AUDIO_DEBUG << "noteOff for ratio" << ratio.toString() << "voice" << entry->mVoice;
+    entry->mReleased = true;
+    sendPdVoiceMessage(Gate, 0.0f, float(entry->mVoice));
+    emit noteToggled(ratio, false);
+}
+
+void PdPlayer::allNotesOff()
+{
+    // A patch may report "voice-stop" synchronously, which removes map
+    // entries: work on a copy of the ratios.
+    int count = 0;
+    mNoteMap.forEach([&](std::uint64_t n, std::uint64_t d, NoteOn*) {
+        if (count < VOICE_COUNT)
+            mRatioScratch[count++] = ArborRatio(n, d);
+    });
+    for (int i = 0; i < count; ++i)
+        noteOff(mRatioScratch[i]);
+}
+
+void PdPlayer::transpose(signed char step)
+{
+    if (step == 0) {
+        mTransposition = ArborRatio(1, 1);
+    } else {
+        const ArborRatio stepRatio = ArborRatio::relativeFromPath(ArborPath(step));
+        if (stepRatio.isNull() || !mTransposition.canMultiplyWith(stepRatio)) {
+            qWarning() << "refusing transposition step" << int(step) << ": the ratio would not fit 64 bits";
+            return;
+        }
+        mTransposition *= stepRatio;
+    }
+    emit transposed(mTransposition, int(step));
+}
+
+void PdPlayer::onVoiceStopped(int voiceIndex)
+{
+    if (voiceIndex < 0 || voiceIndex >= VOICE_COUNT)
+        return;
+    NoteOn& entry = mVoices[std::uint64_t(voiceIndex)];
+    if (!entry.mReleased)
+        return;
+    PD_AUDIO_DEBUG << "voice stopped for" << entry.mRatio.toString() << "voice" << voiceIndex;
+    const NoteOn* mapped = mNoteMap.value(entry.mRatio);
+    if (mapped && mapped->mVoice == voiceIndex) {
+        PD_AUDIO_DEBUG << "removing voice" << voiceIndex << "from note map";
+        mNoteMap.remove(entry.mRatio);
+    }
+    entry.mReleased = false;
+    entry.mSeqId = 0;
+}
+
+// ---------------------------------------------------------------- messages
+
+bool PdPlayer::sendPdVoiceMessage(PdVoiceMessageType type, float value, float voiceIndex)
+{
+    const int status = libpd_start_message(3);
+    if (status != 0) {
+        qCritical() << "libpd_start_message for arbor-in returned error status: " << status;
+        return false;
+    }
+    PD_AUDIO_DEBUG << "pd arbor-in message: value" << value << "param" << int(type) << "voice" << voiceIndex + 1.0f;
+    libpd_add_float(value);
+    libpd_add_float(float(int(type)));
+    libpd_add_float(voiceIndex + 1.0f);
+    libpd_finish_list("arbor-in");
+    return true;
+}
+
+bool PdPlayer::sendPdVolumeMessage(float volume)
+{
+    const int status = libpd_start_message(1);
+    if (status != 0) {
+        qCritical() << "libpd_start_message for master-vol returned error status: " << status;
+        return false;
+    }
+    PD_AUDIO_DEBUG << "pd master-vol message: value" << volume;
+    libpd_add_float(volume);
+    libpd_finish_list("master-vol");
+    return true;
+}
+
+bool PdPlayer::setDsp(bool on) const
+{
+    const int status = libpd_start_message(1);
+    if (status != 0) {
+        qCritical() << "libpd_start_message for setDsp returned error status: " << status;
+        return false;
+    }
+    libpd_add_float(on ? 1.0f : 0.0f);
+    libpd_finish_message("pd", "dsp");
+    return true;
+}
+
+bool PdPlayer::sendPdQueryMacrosMessage()
+{
+    mAwaitingMacroNames = true;
+    const int status = libpd_bang("query-macros");
+    if (status != 0) {
+        qCritical() << "libpd_bang for query-macros returned error status: " << status;
+        return false;
+    }
+    return true;
+}
+
+void PdPlayer::pdListHook(const char* source, int argc, t_atom* argv)
+{
+    PdPlayer* self = sThis;
+    if (!self || !source)
+        return;
+    if (std::strcmp(source, "voice-stop") == 0) {
+        if (argc > 0 && libpd_is_float(argv)) {
+            const float v = libpd_get_float(argv);
+            if (std::isfinite(v) && v >= 1.0f && v < float(VOICE_COUNT + 1))
+                self->onVoiceStopped(int(v) - 1);
+            else
+                PD_AUDIO_DEBUG << "ignoring voice-stop for" << v;
+        }
+        return;
+    }
+    if (self->mAwaitingMacroNames && std::strcmp(source, "output-voice-info") == 0) {
+        if (argc >= 2) {
+            t_atom* second = libpd_next_atom(argv);
+            if (libpd_is_symbol(second))
+                self->onMacroNamesReceived(libpd_get_symbol(second));
+        }
+        self->mAwaitingMacroNames = false;
+    }
+}
+
+void PdPlayer::pdPrintHook(const char* text)
+{
+    if (!text)
+        return;
+    QString line = QString::fromLocal8Bit(text);
+    if (line.endsWith(QLatin1Char('\n')))
+        line.chop(1);
+    PD_AUDIO_DEBUG << "libPD:" << line;
+}
+
+void PdPlayer::parseMacroList(const QString& text, QStringList& names, QList<float>& defaults)
+{
+    names = text.split(QLatin1Char(':'));
+    defaults.clear();
+    for (QString& name : names) {
+        const int a = name.indexOf(QLatin1Char('('));
+        const int b = name.indexOf(QLatin1Char(')'));
+        if (a < 0 || b <= a) {
+            defaults.append(-1.0f);
+            continue;
+        }
+        bool ok = false;
+        const float v = name.mid(a + 1, b - a - 1).toFloat(&ok);
+        defaults.append(ok ? v : 0.0f);
+        name.truncate(a);
+    }
+}
+
+void PdPlayer::onMacroNamesReceived(const char* text)
+{
+    const QString macroText = QString::fromLocal8Bit(text ? text : "");
+    PD_AUDIO_DEBUG << "Received macro names:" << macroText;
+    parseMacroList(macroText, mMacroNames, mMacroDefaults);
+    emit macroNamesReceived(mMacroNames);
+    emit macroDefaultsReceived(mMacroDefaults);
+}
+
+// ---------------------------------------------------------------- patches
+
+bool PdPlayer::streamRunning() const
+{
+    return mOutput && mOutput->isStreamRunning();
+}
+
+void PdPlayer::patchRequest(ArborEvent::Type type, float value, bool fromGui)
+{
+    QMutexLocker lock(&mPatchMutex);
+    std::uint32_t ticket = 0;
+    const bool tracked = fromGui && ticketOf(value, ticket);
+    if (tracked && ticket != mWaitingTicket) {
+        // A request the GUI stopped waiting for (it finished the work itself).
+        PD_AUDIO_DEBUG << "dropping stale patch request" << ticket;
+        mPatchCondition.wakeAll();
+        return;
+    }
+    if (type == ArborEvent::OpenPatch)
+        openPatchLocked();
+    else
+        closePatchLocked();
+    if (tracked)
+        mDoneTicket = ticket;
+    mPatchCondition.wakeAll();
+}
+
+void PdPlayer::openPatch()
+{
+    PD_AUDIO_DEBUG << "PdPlayer::openPatch()";
+    QMutexLocker lock(&mPatchMutex);
+    openPatchLocked();
+    mPatchCondition.wakeAll();
+}
+
+void PdPlayer::closePatch()
+{
+    QMutexLocker lock(&mPatchMutex);
+    closePatchLocked();
+    mPatchCondition.wakeAll();
+}
+
+void PdPlayer::openPatchLocked()
+{
+    if (!mPendingPatchName || !mPendingPatchDir)
+        return; // e.g. a wand request with nothing pending
+    if (mPatch) {
+        // Opening over an open patch would leave the old one unreachable.
+        qWarning() << "Closing the open patch before opening another";
+        closePatchLocked();
+    }
+    qWarning() << "Opening PD patch: " << mPendingPatchDir << mPendingPatchName;
+    mPatch = libpd_openfile(mPendingPatchName, mPendingPatchDir);
+    if (!mPatch) {
+        qCritical() << "Opening PD patch failed: " << mPendingPatchDir << mPendingPatchName;
+        return;
+    }
+    if (!setDsp(true)) {
+        qCritical() << "setDsp(true) failed after opening: " << mPendingPatchDir << mPendingPatchName;
+        return;
+    }
+    mVoiceInfoReceiver = libpd_bind("output-voice-info");
+    mVoiceStopReceiver = libpd_bind("voice-stop");
+    // A new patch starts at its own level: give it the engine's.
+    sendPdVolumeMessage(mVolume);
+    sendPdQueryMacrosMessage();
+    mPendingPatchName = nullptr;
+    mPendingPatchDir = nullptr;
+}
+
+void PdPlayer::closePatchLocked()
+{
+    if (!mPatch)
+        return;
+    qWarning() << "Closing PD patch...";
+    allNotesOff();
+    setDsp(false);
+    if (mVoiceInfoReceiver) {
+        libpd_unbind(mVoiceInfoReceiver);
+        mVoiceInfoReceiver = nullptr;
+    }
+    if (mVoiceStopReceiver) {
+        libpd_unbind(mVoiceStopReceiver);
+        mVoiceStopReceiver = nullptr;
+    }
+    libpd_closefile(mPatch);
+    mPatch = nullptr;
+    // No patch is left to report the end of the releases: free every voice.
+    for (int i = 0; i < VOICE_COUNT; ++i) {
+        NoteOn& entry = mVoices[std::uint64_t(i)];
+        entry.mSeqId = 0;
+        entry.mReleased = false;
+    }
+    mNoteMap.clear();
+    mMonoVoice = -1;
+    mAwaitingMacroNames = false;
+    mMacroNames = QStringList();
+    emit macroNamesReceived(mMacroNames);
+    mMacroDefaults.clear();
+}
+
+bool PdPlayer::handOver(ArborEvent::Type type, const char* waitingText)
+{
+    if (!streamRunning()) {
+        // No callback runs, so nothing else is inside Pd: do it here.
+        qDebug() << "no audio stream runs: handling the patch request on the GUI thread";
+        if (type == ArborEvent::OpenPatch)
+            openPatchLocked();
+        else
+            closePatchLocked();
+        return true;
+    }
+    mTicketCounter = mTicketCounter + 1 >= std::uint32_t(TICKET_LIMIT) ? 1 : mTicketCounter + 1;
+    const std::uint32_t ticket = mTicketCounter;
+    mWaitingTicket = ticket;
+    const ArborEvent event(type, float(ticket));
+    if (!mGuiBuffer.queueEvent(&event)) {
+        qWarning() << "could not queue the patch request; not waiting for the audio thread";
+        mWaitingTicket = 0;
+        return false;
+    }
+    qDebug() << waitingText;
+    while (mDoneTicket != ticket) {
+        if (mPatchCondition.wait(&mPatchMutex, 2000))
+            continue;
+        if (!streamRunning()) {
+            qWarning() << "the audio stream stopped during a patch hand-over: finishing it on the GUI thread";
+            mWaitingTicket = 0;
+            if (type == ArborEvent::OpenPatch)
+                openPatchLocked();
+            else
+                closePatchLocked();
+            return true;
+        }
+        qWarning() << "still waiting for the audio thread to take the patch request";
+    }
+    mWaitingTicket = 0;
+    return true;
+}
+
+void PdPlayer::unloadPatch()
+{
+    if (mOutput)
+        mOutput->mute();
+    qDebug() << "GUI sleep before unload patch";
+    QThread::msleep(50);
+    {
+        QMutexLocker lock(&mPatchMutex);
+        handOver(ArborEvent::ClosePatch, "GUI waiting for audio thread to unload patch");
+    }
+    qDebug() << "GUI sleep after unload patch";
+    QThread::msleep(50);
+    if (mOutput)
+        mOutput->unmute();
+    qDebug() << "GUI woke up after unloading patch";
+}
+
+bool PdPlayer::loadPatch(const QFileInfo& file)
+{
+    qDebug() << "PdPlayer::loadPatch A";
+    unloadPatch();
+    const QByteArray name = file.fileName().toLocal8Bit();
+    const QByteArray dir = QDir::toNativeSeparators(file.absolutePath()).toLocal8Bit();
+    bool failed = false;
+    {
+        QMutexLocker lock(&mPatchMutex);
+        mPendingPatchName = name.constData();
+        mPendingPatchDir = dir.constData();
+        const bool handed = handOver(ArborEvent::OpenPatch, "GUI waiting for audio thread to load patch");
+        if (handed)
+            qDebug() << "GUI woke up after loading patch";
+        failed = !handed || mPendingPatchName != nullptr;
+        mPendingPatchName = nullptr;
+        mPendingPatchDir = nullptr;
+    }
+    if (failed)
+        return false;
+    emit patchLoaded(file.absoluteFilePath());
+    return true;
+}
