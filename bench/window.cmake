@@ -3,7 +3,7 @@
 # run bench/startup.sh.
 if(TARGET arbor)
     arbor_add_bench(bench_startup
-        SOURCES bench/bench_startup.cpp
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_startup.cpp
         LIBS Qt5::Widgets)
     add_dependencies(bench_startup arbor)
 endif()
