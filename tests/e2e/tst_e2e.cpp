@@ -116,7 +116,7 @@ private slots:
 
         {
             QUdpSocket probe;
-            QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
+            QVERIFY(probe.bind(QHostAddress(QHostAddress::LocalHost), 0));
             mUdpPort = probe.localPort();
         }
         QVERIFY(writeJson(mConfig + "/options.json",

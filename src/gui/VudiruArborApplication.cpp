@@ -1,0 +1,350 @@
+#include "VudiruArborApplication.h"
+
+#include "ArborContext.h"
+#include "ArborEvent.h"
+#include "ArborPath.h"
+#include "ArborRatio.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QList>
+#include <QLocale>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+#include "ArborView.h"
+#include "MainWindow.h"
+
+VudiruArborApplication::VudiruArborApplication(int& argc, char** argv)
+    : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Elmsby Vudiru Arbor"));
+
+    // QApplication has already taken its own options (-platform, -style ...)
+    // out of argv; what is left are module names for the diagnostics.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    mFlags = parseFlags(arguments);
+
+    mPlayer.setOutput(&mOutput);
+    ArborContext::setLattice(&mArbor);
+    ArborContext::setSettings(&mSettings);
+
+    Q_INIT_RESOURCE(resources);
+}
+
+VudiruArborApplication::~VudiruArborApplication()
+{
+    delete mMainWindow;
+    mMainWindow = nullptr;
+    if (!mTerminated)
+        stopWithoutSaving();
+    qInstallMessageHandler(nullptr);
+    if (ArborContext::lattice() == &mArbor)
+        ArborContext::setLattice(nullptr);
+    if (ArborContext::settings() == &mSettings)
+        ArborContext::setSettings(nullptr);
+}
+
+QSet<QString> VudiruArborApplication::parseFlags(const QStringList& arguments)
+{
+    QSet<QString> flags;
+    for (QString argument : arguments) {
+        if (argument.startsWith(QLatin1Char('-')))
+            argument.remove(0, 1);
+        flags.insert(argument.toLower());
+    }
+    return flags;
+}
+
+QString VudiruArborApplication::configDir()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DataLocation);
+}
+
+QString VudiruArborApplication::resourceDir()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QStringList VudiruArborApplication::shellPatchNames()
+{
+    return {QStringLiteral("arbor_main.pd"), QStringLiteral("arbor_vprep.pd"),
+            QStringLiteral("equal-loudness.pd"), QStringLiteral("tb_compressor~.pd"),
+            QStringLiteral("tb_compressorUI.pd")};
+}
+
+bool VudiruArborApplication::modalBoxesSuppressed()
+{
+    const QByteArray value = qgetenv("ARBOR_NO_MODAL_BOXES");
+    return !value.isEmpty() && value != "0";
+}
+
+void VudiruArborApplication::showCriticalMessage(const QString& text)
+{
+    if (modalBoxesSuppressed()) {
+        qWarning().noquote() << "Message box not shown (ARBOR_NO_MODAL_BOXES):" << text;
+        return;
+    }
+    QMessageBox::critical(nullptr, QCoreApplication::applicationName(), text, QMessageBox::Ok);
+}
+
+bool VudiruArborApplication::fail(const QString& text)
+{
+    showCriticalMessage(text);
+    qCritical().noquote() << text;
+    return false;
+}
+
+bool VudiruArborApplication::createConfigDir()
+{
+    const bool created = QDir().mkpath(configDir());
+    qDebug() << "Config dir:" << configDir();
+    qDebug() << "Resource dir:" << resourceDir();
+    if (!created) {
+        qCritical() << "Couldn't create config directory" << configDir();
+        showCriticalMessage(tr("Creation of config directory failed.\n\nThe program will now shut down."));
+        return false;
+    }
+    return true;
+}
+
+bool VudiruArborApplication::init()
+{
+    qRegisterMetaType<ArborPath>("ArborPath");
+    qRegisterMetaType<ArborRatio>("ArborRatio");
+    qRegisterMetaType<QList<float>>();
+
+    setStyle(QStringLiteral("Fusion"));
+
+    if (!createConfigDir())
+        return false;
+
+    openLogFile();  // without a log file the program runs on with Qt's own handler
+
+    if (!loadStyleSheet())
+        return fail(tr("Initialisation of style sheet failed.\n\nThe program will now shut down."));
+
+    initSettings();  // a bad options file only costs the options
+
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+
+    mPlayerInitialised = mPlayer.init();
+    if (!mPlayerInitialised)
+        return fail(tr("PD initialisation failed. This means no audio playback will be possible.\n\n"
+                       "The program will now shut down."));
+
+    mOutputInitialised = mOutput.init(mSettings.mFramesPerBuffer, mSettings.mAudioDevice, &mPlayer);
+    if (!mOutputInitialised) {
+        fail(tr("Initialisation of audio device failed. This means no audio playback will be possible.\n\n"
+                "The program will now shut down."));
+        mOutput.logDevices();
+        return false;
+    }
+    mOutput.logDevices();
+
+    if (!initPatchFolder())
+        return fail(tr("Initialisation of patch directory failed. This means no audio playback will be "
+                       "possible.\n\nThe program will now shut down."));
+
+    if (!mArbor.init(&mPlayer))
+        return fail(tr("Arbor initialisation failed.\n\nThe program will now shut down."));
+
+    createMainWindow();
+    syncFromSettings();
+
+    if (QFileInfo::exists(configDir() + QStringLiteral("/rfid_map.json"))) {
+        connect(&mListener, &UdpListener::eventReceived, &mPlayer, &PdPlayer::queueEventSerial,
+                Qt::DirectConnection);
+        connect(&mListener, &UdpListener::fatalError, this, &VudiruArborApplication::onUdpFatalError,
+                Qt::QueuedConnection);
+        mListener.start(QThread::InheritPriority);
+    }
+    return true;
+}
+
+bool VudiruArborApplication::initSettings()
+{
+    if (mSettings.init())
+        return true;
+    const QString text = tr("Failed to read saved options. All options will be reset to defaults.");
+    showCriticalMessage(text);
+    qCritical().noquote() << text;
+    // The bad file is overwritten with the defaults at shutdown; keep the
+    // user's copy first. When no copy can be made, leave the file alone.
+    if (QFileInfo::exists(mSettings.filePath()) && !mSettings.backupFile(QStringLiteral(".bad"))) {
+        qCritical().noquote() << "Couldn't keep a copy of" << mSettings.filePath()
+                              << "- it will not be overwritten at shutdown, options changed in this run are lost.";
+        mSettings.setSaveOnTerm(false);
+    }
+    return false;
+}
+
+void VudiruArborApplication::createMainWindow()
+{
+    mMainWindow = new MainWindow(&mArbor);
+    mMainWindow->show();
+}
+
+bool VudiruArborApplication::loadStyleSheet()
+{
+    const QString generalPath = resourceDir() + QStringLiteral("/style.qss");
+    if (!QFileInfo::exists(generalPath)) {
+        qCritical().noquote() << QStringLiteral("Failed to find style sheet file %1.").arg(generalPath);
+        return false;
+    }
+    QFile general(generalPath);
+    if (!general.open(QIODevice::ReadOnly)) {
+        qCritical().noquote() << QStringLiteral("Failed to open file %1 for reading.").arg(generalPath);
+        return false;
+    }
+    QString sheet = QString::fromLatin1(general.readAll());
+
+    const QString platformPath = resourceDir() + QStringLiteral("/style_mac.qss");
+    if (!QFileInfo::exists(platformPath)) {
+        qCritical().noquote() << QStringLiteral("Failed to find platform-specific style sheet file %1.")
+                                     .arg(platformPath);
+        return false;
+    }
+    QFile platform(platformPath);
+    if (!platform.open(QIODevice::ReadOnly)) {
+        qCritical().noquote() << QStringLiteral("Failed to open file %1 for reading.").arg(platformPath);
+        return false;
+    }
+    sheet += QString::fromLatin1(platform.readAll());
+
+    setStyleSheet(sheet);
+    return true;
+}
+
+bool VudiruArborApplication::initPatchFolder()
+{
+    return initPatchFolder(resourceDir() + QStringLiteral("/patches/shell"),
+                           configDir() + QStringLiteral("/patch"));
+}
+
+bool VudiruArborApplication::initPatchFolder(const QString& shellSourceDir, const QString& patchDir)
+{
+    if (!QDir().mkpath(patchDir))
+        return false;
+    bool ok = true;
+    for (const QString& name : shellPatchNames())
+        ok = copyFile(shellSourceDir + QLatin1Char('/') + name, patchDir + QLatin1Char('/') + name) && ok;
+    return ok;
+}
+
+QDateTime VudiruArborApplication::creationTime(const QString& path)
+{
+    const QFileInfo info(path);
+    QDateTime time = info.birthTime();
+    if (!time.isValid())
+        time = info.metadataChangeTime();
+    if (!time.isValid())
+        time = info.lastModified();
+    return time;
+}
+
+bool VudiruArborApplication::copyFile(const QString& source, const QString& destination)
+{
+    if (QFileInfo::exists(destination)) {
+        if (!(creationTime(destination) < creationTime(source)))
+            return true;  // the installed copy is as new or newer
+        if (!QFile::remove(destination)) {
+            qCritical() << "Failed to delete" << destination << "before copying";
+            return false;
+        }
+    }
+    if (!QFile::copy(source, destination)) {
+        qCritical() << "Failed to copy" << source << "to" << destination;
+        return false;
+    }
+    return true;
+}
+
+void VudiruArborApplication::syncFromSettings()
+{
+    if (mMainWindow) {
+        if (mSettings.mWindowSize.width() != -1 || mSettings.mWindowSize.height() != -1)
+            mMainWindow->resize(mSettings.mWindowSize);
+        if (mSettings.mWindowPos.x() != -1 || mSettings.mWindowPos.y() != -1)
+            mMainWindow->move(mSettings.mWindowPos);
+        if (mSettings.mWindowMaximized)
+            mMainWindow->showMaximized();
+    }
+
+    const ArborEvent baseFrequency(ArborEvent::BaseFrequency, mSettings.mBaseFrequency);
+    mPlayer.queueEventGui(&baseFrequency);
+    const ArborEvent volume(ArborEvent::MasterVolumeSet, mSettings.mMasterVolume);
+    mPlayer.queueEventGui(&volume);
+    const ArborEvent monophonic(ArborEvent::Monophonic, mSettings.mMonophonic ? 1.0f : 0.0f);
+    mPlayer.queueEventGui(&monophonic);
+
+    connect(&mPlayer, &PdPlayer::baseFrequencyChanged, &mSettings, &Settings::onBaseFrequencyChanged,
+            Qt::QueuedConnection);
+    connect(&mPlayer, &PdPlayer::volumeChanged, &mSettings, &Settings::onMasterVolumeChanged,
+            Qt::QueuedConnection);
+    connect(&mPlayer, &PdPlayer::monophonicChanged, &mSettings, &Settings::onMonophonicChanged,
+            Qt::QueuedConnection);
+}
+
+void VudiruArborApplication::syncToSettings()
+{
+    if (mMainWindow) {
+        if (auto* window = qobject_cast<MainWindow*>(mMainWindow)) {
+            if (ArborView* view = window->arborView())
+                mSettings.mCirclesView = view->viewKind() == ArborLeavesWidget::Circles;
+        }
+        mSettings.mWindowMaximized = mMainWindow->isMaximized();
+        if (!mSettings.mWindowMaximized) {
+            mSettings.mWindowSize = mMainWindow->size();
+            mSettings.mWindowPos = mMainWindow->pos();
+        }
+    }
+    mSettings.mAudioDevice = mOutput.selectedDevice();
+}
+
+void VudiruArborApplication::stopListener()
+{
+    mListener.term();
+    if (mListener.isRunning()) {
+        // The listener thread writes straight into the engine's ring: the
+        // engine must not go away before the thread has ended.
+        qCritical() << "UDP thread still running, waiting for it before shutting down the engine";
+        mListener.wait();
+    }
+}
+
+void VudiruArborApplication::term()
+{
+    if (mTerminated)
+        return;
+    syncToSettings();
+    stopListener();
+    mArbor.term();
+    mPlayer.term();
+    mOutput.term();
+    mSettings.term();
+    qInstallMessageHandler(nullptr);
+    mTerminated = true;
+}
+
+void VudiruArborApplication::stopWithoutSaving()
+{
+    // Start-up stopped half way (or term() was never called): stop the
+    // threads that may touch the members, in the order of term(), but write
+    // no document.
+    stopListener();
+    if (mPlayerInitialised && mOutputInitialised)
+        mPlayer.term();  // closes a patch while the stream still runs
+    mOutput.term();
+    mTerminated = true;
+}
+
+void VudiruArborApplication::onUdpFatalError(QString error)
+{
+    showCriticalMessage(tr("Failed to connect to the arbor, only screen-based interaction will be possible."
+                           "\n\nError: %1").arg(error));
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "Arbor.h"
+#include "PaAudioOutput.h"
+#include "PdPlayer.h"
+#include "Settings.h"
+#include "UdpListener.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QMutex>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+class QMainWindow;
+
+// The application object: owns every long-lived model and engine object,
+// starts them in a fixed order (init), runs the event loop (exec) and stops
+// them again (term). Other code reaches it through qApp.
+//
+// Start-up failures show a modal critical message box. Setting the
+// environment variable ARBOR_NO_MODAL_BOXES=1 logs the box's text instead of
+// showing it, so that headless runs (tests, offscreen platform) never block.
+class VudiruArborApplication : public QApplication
+{
+    Q_OBJECT
+
+public:
+    VudiruArborApplication(int& argc, char** argv);
+    ~VudiruArborApplication() override;
+
+    // The start-up sequence; true when the program may run.
+    bool init();
+    // The shutdown sequence after the event loop. Safe to call twice.
+    void term();
+
+    QString version() const { return QStringLiteral("1.5.0"); }
+    // Per-user writable folder of options, lattice, tag map, log and patches.
+    static QString configDir();
+    // Folder of the executable, with the shell and voice patches, the style
+    // sheets and the note glyphs.
+    static QString resourceDir();
+
+    Arbor* arbor() { return &mArbor; }
+    UdpListener* listener() { return &mListener; }
+    PdPlayer* player() { return &mPlayer; }
+    PaAudioOutput* output() { return &mOutput; }
+    Settings* settings() { return &mSettings; }
+    // Null until the main window was created during init().
+    QMainWindow* mainWindow() const { return mMainWindow; }
+
+    // The command-line flags: lower-case module names (or "all") whose
+    // messages go to the diagnostics window.
+    const QSet<QString>& flags() const { return mFlags; }
+    // Replaces the flag set. Only while no other thread logs (tests).
+    void setFlags(const QSet<QString>& flags) { mFlags = flags; }
+    // Each argument without one leading "-", in lower case.
+    static QSet<QString> parseFlags(const QStringList& arguments);
+
+    // Start-up steps, public so that they can be run one by one.
+    bool createConfigDir();          // steps 3-5: folder, its log lines, the failure box
+    bool openLogFile();              // step 6: log file, header, message handler
+    bool loadStyleSheet();           // step 7 (also the tweak reload)
+    bool initSettings();             // step 8: false when the saved options could not be read
+    bool initPatchFolder();          // step 12
+    static bool initPatchFolder(const QString& shellSourceDir, const QString& patchDir);
+    static bool copyFile(const QString& source, const QString& destination);
+    // The time copyFile compares: the birth time where the file system keeps
+    // one, else the last status change, else the last modification.
+    static QDateTime creationTime(const QString& path);
+    static QStringList shellPatchNames();
+    void syncFromSettings();
+    void syncToSettings();
+
+    QString logFilePath() const;
+
+    // A critical message box with the application name as title and an OK
+    // button, or a log line when ARBOR_NO_MODAL_BOXES is set.
+    static void showCriticalMessage(const QString& text);
+    static bool modalBoxesSuppressed();
+
+    // Installed as Qt's message handler while the log file is open.
+    static void loggingMessageHandler(QtMsgType type, const QMessageLogContext& context,
+                                      const QString& message);
+
+signals:
+    void diagnosticMessage(const QString& text);
+
+public slots:
+    void onUdpFatalError(QString error);
+
+private:
+    bool fail(const QString& text);
+    void createMainWindow();
+    void stopListener();
+    void stopWithoutSaving();
+    void writeLogEntry(QtMsgType type, const QString& stamp, const QString& message);
+
+    // Constructed in this order, destroyed in reverse.
+    Arbor mArbor;
+    UdpListener mListener;
+    PdPlayer mPlayer;
+    PaAudioOutput mOutput;
+    Settings mSettings;
+    QSet<QString> mFlags;
+    QFile mLogFile;
+    QMutex mLogMutex;
+
+    QMainWindow* mMainWindow = nullptr;
+
+    bool mPlayerInitialised = false;
+    bool mOutputInitialised = false;
+    bool mTerminated = false;
+};
