@@ -1,4 +1,3 @@
-#include <cstring>
 #include "PdPlayer.h"
 
 #include "ArborConstants.h"
@@ -11,6 +10,7 @@
 #include <QThread>
 
 #include <cmath>
+#include <cstring>
 
 #include "z_libpd.h"
 
@@ -24,18 +24,32 @@ namespace
 {
 constexpr float TICKET_LIMIT = 16777216.0f; // tickets travel exactly in a float
 
-// A hand-over ticket carried in the value of a GUI OpenPatch/ClosePatch.
-bool ticketOf(float value, std::uint32_t& ticket)
+// A hand-over request carries its ticket in the value and this mark in the
+// last path byte, which the inline form of a real path always keeps 0. Plain
+// OpenPatch/ClosePatch events (value 1.0, e.g. from a wand mapping) carry no
+// mark and are executed without ticket bookkeeping.
+constexpr signed char TICKET_MARK = 0x54;
+constexpr int TICKET_MARK_BYTE = 6;
+
+bool ticketOf(const PdMessageBuffer::Chunk* chunk, std::uint32_t& ticket)
 {
+    if (chunk->mPath[TICKET_MARK_BYTE] != TICKET_MARK)
+        return false;
+    const float value = chunk->mValue;
     if (!std::isfinite(value) || value < 1.0f || value >= TICKET_LIMIT || std::floor(value) != value)
         return false;
     ticket = std::uint32_t(value);
     return true;
 }
+
+// Pd prints a line in pieces (an object's name, each atom, the newline): the
+// pieces are gathered here, on the thread that runs Pd, without allocating.
+char sPrintLine[1024];
+std::size_t sPrintLength = 0;
 }
 
 PdPlayer* PdPlayer::sThis = nullptr;
-std::atomic<bool> PdPlayer::sAudioDebug {true};
+std::atomic<bool> PdPlayer::sAudioDebug {false};
 
 PdPlayer::PdPlayer(QObject* parent)
     : QObject(parent)
@@ -199,7 +213,7 @@ void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk, bool fromGui)
     }
     case ArborEvent::OpenPatch:
     case ArborEvent::ClosePatch:
-        patchRequest(ArborEvent::Type(chunk->mType), value, fromGui);
+        patchRequest(chunk, fromGui);
         break;
     default:
         break; // unknown types travel through and are ignored
@@ -268,8 +282,10 @@ void PdPlayer::noteOn(const ArborRatio& ratio)
         if (!victim.mReleased) {
             const ArborRatio old = victim.mRatio;
             noteOff(old);
-            // The map may point at another entry for that ratio: release this one.
-            if (!victim.mReleased) {
+            // The map may point at another entry for that ratio: release this
+            // one. (A patch that reports "voice-stop" at once has already
+            // freed it: seqId 0.)
+            if (victim.mSeqId != 0 && !victim.mReleased) {
                 victim.mReleased = true;
                 sendPdVoiceMessage(Gate, 0.0f, float(index));
             }
@@ -337,7 +353,11 @@ void PdPlayer::transpose(signed char step)
         mTransposition = ArborRatio(1, 1);
     } else {
         const ArborRatio stepRatio = ArborRatio::relativeFromPath(ArborPath(step));
-        if (stepRatio.isNull() || !mTransposition.canMultiplyWith(stepRatio)) {
+        if (stepRatio.isNull()) {
+            qWarning() << "refusing transposition step" << int(step) << ": not a signed prime";
+            return;
+        }
+        if (!mTransposition.canMultiplyWith(stepRatio)) {
             qWarning() << "refusing transposition step" << int(step) << ": the ratio would not fit 64 bits";
             return;
         }
@@ -445,10 +465,21 @@ void PdPlayer::pdPrintHook(const char* text)
 {
     if (!text)
         return;
-    QString line = QString::fromLocal8Bit(text);
-    if (line.endsWith(QLatin1Char('\n')))
-        line.chop(1);
-    PD_AUDIO_DEBUG << "libPD:" << line;
+    for (const char* c = text; *c; ++c) {
+        if (*c != '\n') {
+            if (sPrintLength < sizeof(sPrintLine) - 1)
+                sPrintLine[sPrintLength++] = *c;
+            continue;
+        }
+        sPrintLine[sPrintLength] = '\0';
+        // Pd's own complaints (objects it cannot create, bad messages) are
+        // worth a warning; everything the patch prints is debug output.
+        if (std::strncmp(sPrintLine, "error", 5) == 0 || std::strstr(sPrintLine, "couldn't create"))
+            qWarning() << "libPD:" << QString::fromLocal8Bit(sPrintLine);
+        else
+            PD_AUDIO_DEBUG << "libPD:" << QString::fromLocal8Bit(sPrintLine);
+        sPrintLength = 0;
+    }
 }
 
 void PdPlayer::parseMacroList(const QString& text, QStringList& names, QList<float>& defaults)
@@ -485,11 +516,12 @@ bool PdPlayer::streamRunning() const
     return mOutput && mOutput->isStreamRunning();
 }
 
-void PdPlayer::patchRequest(ArborEvent::Type type, float value, bool fromGui)
+void PdPlayer::patchRequest(const PdMessageBuffer::Chunk* chunk, bool fromGui)
 {
+    const ArborEvent::Type type = ArborEvent::Type(chunk->mType);
     QMutexLocker lock(&mPatchMutex);
     std::uint32_t ticket = 0;
-    const bool tracked = fromGui && ticketOf(value, ticket);
+    const bool tracked = fromGui && ticketOf(chunk, ticket);
     if (tracked && ticket != mWaitingTicket) {
         // A request the GUI stopped waiting for (it finished the work itself).
         PD_AUDIO_DEBUG << "dropping stale patch request" << ticket;
@@ -593,8 +625,11 @@ bool PdPlayer::handOver(ArborEvent::Type type, const char* waitingText)
     mTicketCounter = mTicketCounter + 1 >= std::uint32_t(TICKET_LIMIT) ? 1 : mTicketCounter + 1;
     const std::uint32_t ticket = mTicketCounter;
     mWaitingTicket = ticket;
-    const ArborEvent event(type, float(ticket));
-    if (!mGuiBuffer.queueEvent(&event)) {
+    PdMessageBuffer::Chunk request;
+    request.mType = std::int32_t(type);
+    request.mValue = float(ticket);
+    request.mPath[TICKET_MARK_BYTE] = TICKET_MARK;
+    if (!mGuiBuffer.writeChunk(&request)) {
         qWarning() << "could not queue the patch request; not waiting for the audio thread";
         mWaitingTicket = 0;
         return false;

@@ -54,7 +54,9 @@ public:
     // The one engine, for the Pd hooks; set by the constructor.
     static PdPlayer* sThis;
     // Debug lines from the audio thread are composed only while this is set
-    // (composing a line allocates). On by default.
+    // (composing a line allocates, which the audio thread must not do in
+    // normal use). Off by default; the application switches it on when the
+    // engine's debug output was asked for on the command line.
     static std::atomic<bool> sAudioDebug;
 
     explicit PdPlayer(QObject* parent = nullptr);
@@ -133,7 +135,7 @@ private:
     void executeChunks(PdMessageBuffer& buffer, bool fromGui);
     void executeChunk(const PdMessageBuffer::Chunk* chunk, bool fromGui);
     void toggle(const PdMessageBuffer::Chunk* chunk);
-    void patchRequest(ArborEvent::Type type, float value, bool fromGui);
+    void patchRequest(const PdMessageBuffer::Chunk* chunk, bool fromGui);
     // The open and close work; the caller holds mPatchMutex.
     void openPatchLocked();
     void closePatchLocked();
