@@ -28,7 +28,11 @@ PaAudioOutput::~PaAudioOutput()
 
 void PaAudioOutput::logPaError(const char* function, PaError error) const
 {
-    qCritical().noquote() << function << " returned err: " << error << mApi->errorText(error);
+    const char* text = mApi->errorText(error);
+    qCritical().noquote() << QStringLiteral("%1 returned err: %2 %3")
+                                 .arg(QLatin1String(function))
+                                 .arg(error)
+                                 .arg(QString::fromLocal8Bit(text ? text : ""));
 }
 
 bool PaAudioOutput::init(int framesPerBuffer, int deviceIndex, PdPlayer* player)
