@@ -1,43 +1,47 @@
 #pragma once
 
-// Reads the sound the program rendered into the file sink (raw signed
-// 16-bit little-endian, interleaved) and tells what is in its latest part.
+// Reads the sound the program rendered into the file sink (raw 32-bit float
+// little-endian, interleaved, as the engine opens the device) and tells what
+// is in its latest part.
 
 #include <QFile>
 #include <QVector>
 
 #include <cmath>
+#include <cstring>
 
 struct AudioProbe
 {
     QString mPath;
-    int mRate = 48000;
+    int mRate = 44100;
     int mChannels = 2;
 
-    // The last `seconds` of the first channel, scaled to -1..1.
+    // The last `seconds` of the first channel.
     QVector<double> tail(double seconds) const
     {
         QFile f(mPath);
         QVector<double> out;
         if (!f.open(QIODevice::ReadOnly))
             return out;
-        const qint64 frameBytes = 2 * mChannels;
+        const qint64 frameBytes = qint64(sizeof(float)) * mChannels;
         const qint64 frames = f.size() / frameBytes;
         const qint64 want = qMin<qint64>(frames, qint64(seconds * mRate));
         f.seek((frames - want) * frameBytes);
         const QByteArray bytes = f.read(want * frameBytes);
         out.reserve(int(want));
         for (qint64 i = 0; i + frameBytes <= bytes.size(); i += frameBytes) {
-            const auto lo = quint8(bytes[int(i)]);
-            const auto hi = qint8(bytes[int(i + 1)]);
-            out << double(qint16(lo | (hi << 8))) / 32768.0;
+            const quint32 bits = quint32(quint8(bytes[int(i)])) | quint32(quint8(bytes[int(i + 1)])) << 8 |
+                                 quint32(quint8(bytes[int(i + 2)])) << 16 | quint32(quint8(bytes[int(i + 3)])) << 24;
+            float v;
+            std::memcpy(&v, &bits, sizeof(v));
+            out << double(v);
         }
         return out;
     }
 
     qint64 frames() const
     {
-        return QFile(mPath).size() / (2 * mChannels);
+        return QFile(mPath).size() / (qint64(sizeof(float)) * mChannels);
     }
 
     static double rms(const QVector<double>& s)
