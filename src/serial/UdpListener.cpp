@@ -69,11 +69,12 @@ void UdpListener::run()
 
     const int configuredPort = port();
     QUdpSocket socket;
-    if (configuredPort < 1 || configuredPort > 65535
-        || !socket.bind(QHostAddress::Any, static_cast<quint16>(configuredPort))) {
+    const bool portInRange = configuredPort >= 1 && configuredPort <= 65535;
+    if (!portInRange || !socket.bind(QHostAddress::Any, static_cast<quint16>(configuredPort))) {
         const QString message =
             QStringLiteral("Can't open UDP socket on port %1. UDP thread shutting down.").arg(configuredPort);
-        qCritical().noquote() << message << socket.errorString();
+        qCritical().noquote() << message
+                              << (portInRange ? socket.errorString() : QStringLiteral("(ports are 1 to 65535)"));
         emit fatalError(message);
         map.term();
         return;
