@@ -1,0 +1,510 @@
+#include "Downloader.h"
+
+#include "UpdateUrls.h"
+#include "UpdaterPrompt.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <cstdio>
+
+// The widgets of the progress window.
+struct Ui_Downloader
+{
+    QLabel* updater_icon = nullptr;
+    QWidget* progressFrame = nullptr;
+    QLabel* downloadLabel = nullptr;
+    QProgressBar* progressBar = nullptr;
+    QLabel* timeLabel = nullptr;
+    QWidget* buttonFrame = nullptr;
+    QPushButton* openButton = nullptr;
+    QPushButton* stopButton = nullptr;
+
+    void setupUi(QWidget* window)
+    {
+        window->setWindowTitle(Downloader::tr("Updater"));
+        auto* layout = new QVBoxLayout(window);
+        layout->setSpacing(0);
+        layout->setContentsMargins(12, 12, 12, 12);
+
+        auto* top = new QHBoxLayout();
+        top->setSpacing(0);
+        top->setContentsMargins(0, 0, 0, 0);
+        updater_icon = new QLabel(window);
+        updater_icon->setObjectName(QStringLiteral("updater_icon"));
+        updater_icon->setMinimumSize(96, 96);
+        updater_icon->setPixmap(QPixmap(QStringLiteral(":/icons/logo_no_text.png")));
+        updater_icon->setAlignment(Qt::AlignCenter);
+        top->addWidget(updater_icon);
+
+        progressFrame = new QWidget(window);
+        progressFrame->setObjectName(QStringLiteral("progressFrame"));
+        auto* column = new QVBoxLayout(progressFrame);
+        column->setSpacing(0);
+        downloadLabel = new QLabel(Downloader::tr("Downloading updates"), progressFrame);
+        downloadLabel->setObjectName(QStringLiteral("downloadLabel"));
+        QFont bold = downloadLabel->font();
+        bold.setBold(true);
+        bold.setWeight(75);
+        downloadLabel->setFont(bold);
+        progressBar = new QProgressBar(progressFrame);
+        progressBar->setObjectName(QStringLiteral("progressBar"));
+        progressBar->setMinimumWidth(320);
+        progressBar->setValue(0);
+        progressBar->setInvertedAppearance(false);
+        timeLabel = new QLabel(Downloader::tr("Time remaining: 0 minutes"), progressFrame);
+        timeLabel->setObjectName(QStringLiteral("timeLabel"));
+        column->addWidget(downloadLabel);
+        column->addWidget(progressBar);
+        column->addWidget(timeLabel);
+        top->addWidget(progressFrame);
+        layout->addLayout(top);
+
+        buttonFrame = new QWidget(window);
+        buttonFrame->setObjectName(QStringLiteral("buttonFrame"));
+        auto* row = new QHBoxLayout(buttonFrame);
+        row->setContentsMargins(12, 12, 12, 12);
+        row->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+        openButton = new QPushButton(Downloader::tr("Open"), buttonFrame);
+        openButton->setObjectName(QStringLiteral("openButton"));
+        stopButton = new QPushButton(Downloader::tr("Stop"), buttonFrame);
+        stopButton->setObjectName(QStringLiteral("stopButton"));
+        row->addWidget(openButton);
+        row->addWidget(stopButton);
+        layout->addWidget(buttonFrame);
+    }
+};
+
+namespace
+{
+const char* const PART_SUFFIX = ".part";
+
+qint64 roundHalfUp(double value)
+{
+    return qint64(std::floor(value + 0.5));
+}
+
+bool isRedirectStatus(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Moves from over to, replacing to in one step where the platform allows.
+bool replaceFile(const QString& from, const QString& to)
+{
+    if (!QFileInfo::exists(to))
+        return QFile::rename(from, to);
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    // Platforms whose rename does not replace: the old file goes only now,
+    // with the complete new one already beside it.
+    return QFile::remove(to) && QFile::rename(from, to);
+}
+}
+
+Downloader::Downloader(QWidget* parent)
+    : QWidget(parent)
+    , mDownloadDir(QDir::homePath() + QStringLiteral("/Downloads/"))
+    , mForm(new Ui_Downloader)
+    , mManager(new QNetworkAccessManager(this))
+{
+    mForm->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setWindowIcon(QIcon());
+    setFixedSize(minimumSizeHint());
+    mForm->openButton->setEnabled(false);
+    mForm->openButton->hide();
+    connect(mForm->stopButton, &QPushButton::clicked, this, &Downloader::cancelDownload);
+    connect(mForm->openButton, &QPushButton::clicked, this, &Downloader::installUpdate);
+}
+
+Downloader::~Downloader()
+{
+    dropReply();
+    if (mPartFile.isOpen()) {
+        mPartFile.close();
+        mPartFile.remove();
+    }
+    delete mForm;
+}
+
+QString Downloader::downloadDir() const
+{
+    return mDownloadDir.absolutePath();
+}
+
+void Downloader::setDownloadDir(const QString& dir)
+{
+    if (mDownloadDir.absolutePath() != dir)
+        mDownloadDir = QDir(dir);
+}
+
+bool Downloader::isDownloading() const
+{
+    return mReply && mReply->isRunning();
+}
+
+void Downloader::setUrlId(const QString& url)
+{
+    mUrlId = url;
+}
+
+void Downloader::setFileName(const QString& file)
+{
+    mFileName = UpdateUrls::safeFileName(file);
+    if (mFileName != file)
+        qWarning() << "Download file name" << file << "is not usable, saving as" << mFileName;
+}
+
+void Downloader::setUserAgentString(const QString& agent)
+{
+    mUserAgentString = agent;
+}
+
+void Downloader::setUseCustomInstallProcedures(bool custom)
+{
+    mUseCustomInstallProcedures = custom;
+}
+
+void Downloader::setMandatoryUpdate(bool mandatory)
+{
+    mMandatoryUpdate = mandatory;
+}
+
+QString Downloader::partPath() const
+{
+    return mDownloadDir.filePath(mFileName + QLatin1String(PART_SUFFIX));
+}
+
+QString Downloader::filePath() const
+{
+    return mDownloadDir.filePath(mFileName);
+}
+
+void Downloader::startDownload(const QUrl& url)
+{
+    dropReply();
+    if (mFileName.isEmpty())
+        mFileName = UpdateUrls::safeFileName(QString());
+    mRedirects = 0;
+    mForm->progressBar->setMinimum(0);
+    mForm->progressBar->setMaximum(100);
+    mForm->progressBar->setValue(0);
+    mForm->stopButton->setText(tr("Stop"));
+    mForm->openButton->setEnabled(false);
+    mForm->openButton->hide();
+    mForm->downloadLabel->setText(tr("Downloading updates"));
+    mForm->timeLabel->setText(tr("Time remaining") + QStringLiteral(": ") + tr("unknown"));
+    showNormal();
+
+    if (!mDownloadDir.exists() && !mDownloadDir.mkpath(QStringLiteral("."))) {
+        fail(tr("Cannot create the folder %1").arg(downloadDir()));
+        return;
+    }
+    if (mPartFile.isOpen())
+        mPartFile.close();
+    mPartFile.setFileName(partPath());
+    if (!mPartFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        fail(tr("Cannot write %1: %2").arg(partPath(), mPartFile.errorString()));
+        return;
+    }
+    mWritten = 0;
+    mWriteFailed = false;
+    request(url);
+}
+
+void Downloader::request(const QUrl& url)
+{
+    if (!UpdateUrls::isWebUrl(url)) {
+        fail(tr("Not a web address: %1").arg(url.toString()));
+        return;
+    }
+    qDebug() << "Downloading" << url.toString() << "to" << partPath();
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    if (!mUserAgentString.isEmpty())
+        request.setRawHeader("User-Agent", mUserAgentString.toUtf8());
+    mStartTime = uint(QDateTime::currentSecsSinceEpoch());
+    mReply = mManager->get(request);
+    connect(mReply, &QNetworkReply::readyRead, this, [this] { writeAvailable(); });
+    connect(mReply, &QNetworkReply::downloadProgress, this, &Downloader::updateProgress);
+    connect(mReply, &QNetworkReply::finished, this, &Downloader::finished);
+}
+
+void Downloader::dropReply()
+{
+    if (!mReply)
+        return;
+    QNetworkReply* reply = mReply;
+    mReply = nullptr;
+    reply->disconnect(this);
+    reply->abort();
+    reply->deleteLater();
+}
+
+void Downloader::writeAvailable()
+{
+    if (!mReply)
+        return;
+    const int status = mReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray data = mReply->readAll();
+    // Bodies of redirects and error pages are not the package.
+    if (status < 200 || status > 299 || data.isEmpty() || mWriteFailed)
+        return;
+    if (!mPartFile.isOpen() || mPartFile.write(data) != data.size()) {
+        mWriteFailed = true;
+        qWarning() << "Cannot write" << partPath() << mPartFile.errorString();
+        return;
+    }
+    mWritten += data.size();
+}
+
+void Downloader::saveFile(qint64, qint64)
+{
+    writeAvailable();
+}
+
+void Downloader::updateProgress(qint64 received, qint64 total)
+{
+    mForm->progressBar->setMinimum(0);
+    if (total >= 1) {
+        mForm->progressBar->setMaximum(100);
+        mForm->progressBar->setValue(int(received * 100 / total));
+        calculateSizes(received, total);
+        calculateTimeRemaining(received, total);
+    } else {
+        mForm->progressBar->setMaximum(0);
+        mForm->progressBar->setValue(-1);
+        mForm->downloadLabel->setText(tr("Downloading Updates") + QStringLiteral("..."));
+        mForm->timeLabel->setText(
+            QStringLiteral("%1: %2").arg(tr("Time Remaining"), tr("Unknown")));
+    }
+    saveFile(received, total);
+}
+
+QString Downloader::sizeText(qint64 bytes)
+{
+    if (bytes < 1024)
+        return tr("%1 bytes").arg(bytes);
+    if (bytes < 1048576)
+        return tr("%1 KB").arg(bytes / 1024);
+    return tr("%1 MB").arg(bytes / 1048576);
+}
+
+void Downloader::calculateSizes(qint64 received, qint64 total)
+{
+    mForm->downloadLabel->setText(tr("Downloading updates") + QStringLiteral(" (")
+                                  + sizeText(received) + QStringLiteral(" ") + tr("of")
+                                  + QStringLiteral(" ") + sizeText(total)
+                                  + QStringLiteral(")"));
+}
+
+qint64 Downloader::remainingSeconds(qint64 received, qint64 total, qint64 elapsedSeconds)
+{
+    if (elapsedSeconds <= 0 || received < 0 || total < received)
+        return -1;
+    const qint64 rate = received / elapsedSeconds;
+    if (rate < 1)
+        return -1;
+    return (total - received) / rate;
+}
+
+QString Downloader::timeRemainingText(qint64 t)
+{
+    if (t > 7200) {
+        const qint64 h = roundHalfUp(double(t) / 3600.0);
+        return h < 2 ? tr("about one hour") : tr("about %1 hours").arg(h);
+    }
+    if (t > 60) {
+        const qint64 m = roundHalfUp(double(t) / 60.0);
+        return m < 2 ? tr("1 minute") : tr("%1 minutes").arg(m);
+    }
+    return t < 2 ? tr("1 second") : tr("%1 seconds").arg(t);
+}
+
+void Downloader::calculateTimeRemaining(qint64 received, qint64 total)
+{
+    const qint64 elapsed = QDateTime::currentSecsSinceEpoch() - qint64(mStartTime);
+    const qint64 remaining = remainingSeconds(received, total, elapsed);
+    if (remaining < 0)
+        return;
+    mForm->timeLabel->setText(tr("Time remaining") + QStringLiteral(": ")
+                              + timeRemainingText(remaining));
+}
+
+void Downloader::fail(const QString& reason)
+{
+    qWarning().noquote() << "Update download failed:" << reason;
+    dropReply();
+    if (mPartFile.isOpen())
+        mPartFile.close();
+    if (!mFileName.isEmpty() && QFileInfo::exists(partPath()) && !QFile::remove(partPath()))
+        qWarning() << "Cannot remove" << partPath();
+    mForm->progressBar->setMaximum(100);
+    mForm->progressBar->setValue(0);
+    mForm->downloadLabel->setText(tr("Download failed"));
+    mForm->timeLabel->setText(reason);
+    mForm->stopButton->setText(tr("Close"));
+}
+
+void Downloader::finished()
+{
+    auto* reply = qobject_cast<QNetworkReply*>(sender());
+    if (!reply || reply != mReply)
+        return;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+
+    if (reply->error() == QNetworkReply::NoError && isRedirectStatus(status)) {
+        const QUrl target = UpdateUrls::resolveRedirect(
+            reply->url(), reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
+        if (!target.isValid()) {
+            fail(tr("Redirected to an unusable address"));
+            return;
+        }
+        if (mRedirects >= UpdateUrls::MAX_REDIRECTS) {
+            fail(tr("Too many redirects"));
+            return;
+        }
+        ++mRedirects;
+        mReply = nullptr;
+        reply->disconnect(this);
+        reply->deleteLater();
+        request(target);
+        return;
+    }
+    if (reply->error() != QNetworkReply::NoError) {
+        fail(reply->error() == QNetworkReply::OperationCanceledError ? tr("Download cancelled")
+                                                                     : reply->errorString());
+        return;
+    }
+    if (status < 200 || status > 299) {
+        fail(tr("The server answered %1").arg(status));
+        return;
+    }
+    writeAvailable();
+    if (mWriteFailed) {
+        fail(tr("Cannot write %1: %2").arg(partPath(), mPartFile.errorString()));
+        return;
+    }
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (length.isValid() && (encoding.isEmpty() || encoding == "identity")
+        && length.toLongLong() != mWritten) {
+        fail(tr("The download ended early (%1 of %2)")
+                 .arg(sizeText(mWritten), sizeText(length.toLongLong())));
+        return;
+    }
+    if (!mPartFile.flush()) {
+        fail(tr("Cannot write %1: %2").arg(partPath(), mPartFile.errorString()));
+        return;
+    }
+    mPartFile.close();
+    if (!replaceFile(partPath(), filePath())) {
+        fail(tr("Cannot rename %1 to %2").arg(partPath(), filePath()));
+        return;
+    }
+    mReply = nullptr;
+    reply->disconnect(this);
+    reply->deleteLater();
+    qDebug() << "Update saved as" << filePath() << mWritten << "bytes";
+    mForm->progressBar->setMaximum(100);
+    mForm->progressBar->setValue(100);
+    emit downloadFinished(mUrlId, filePath());
+    if (mUseCustomInstallProcedures)
+        hide();
+    else
+        installUpdate();
+}
+
+void Downloader::installUpdate()
+{
+    if (mUseCustomInstallProcedures)
+        return;
+    mForm->stopButton->setText(tr("Close"));
+    mForm->downloadLabel->setText(tr("Download complete!"));
+    mForm->timeLabel->setText(tr("The installer will open separately") + QStringLiteral("..."));
+
+    const QString text = mMandatoryUpdate
+        ? tr("In order to install the update, you may need to quit the application. This is a "
+             "mandatory update, exiting now will close the application")
+        : tr("In order to use the new version, quit the application and replace it in your "
+             "applications folder.");
+    QMessageBox* box = UpdaterPrompt::makeBox(
+        QMessageBox::Question, QString(), QStringLiteral("<h3>") + text + QStringLiteral("</h3>"),
+        tr("Click \"OK\" to open the downloaded file now"), QMessageBox::Ok | QMessageBox::Cancel,
+        QMessageBox::Ok);
+    UpdaterPrompt::show(box, this, [this](QMessageBox::StandardButton answer) {
+        if (answer == QMessageBox::Ok) {
+            openDownload();
+            hide();
+            return;
+        }
+        if (answer == QMessageBox::Cancel && mMandatoryUpdate)
+            requestQuit();
+        // The window stays up with the Open button, so the file can still be
+        // opened later; Close hides it.
+        mForm->openButton->setEnabled(true);
+        mForm->openButton->show();
+        mForm->timeLabel->setText(tr("Click the \"Open\" button to apply the update"));
+    });
+}
+
+void Downloader::openDownload()
+{
+    if (!mFileName.isEmpty() && QFileInfo::exists(filePath())) {
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(filePath())))
+            qWarning() << "Cannot open" << filePath();
+        return;
+    }
+    QMessageBox* box = UpdaterPrompt::makeBox(QMessageBox::Critical, tr("Error"),
+                                              tr("Cannot find downloaded update!"), QString(),
+                                              QMessageBox::Close, QMessageBox::Close);
+    UpdaterPrompt::show(box, this, [](QMessageBox::StandardButton) {});
+}
+
+void Downloader::cancelDownload()
+{
+    if (!isDownloading()) {
+        if (mMandatoryUpdate)
+            requestQuit();
+        hide();
+        return;
+    }
+    const QString text = mMandatoryUpdate
+        ? tr("Are you sure you want to cancel the download? This is a mandatory update, exiting "
+             "now will close the application")
+        : tr("Are you sure you want to cancel the download?");
+    QMessageBox* box = UpdaterPrompt::makeBox(QMessageBox::Question, tr("Updater"), text,
+                                              QString(), QMessageBox::Yes | QMessageBox::No,
+                                              QMessageBox::NoButton);
+    UpdaterPrompt::show(box, this, [this](QMessageBox::StandardButton answer) {
+        if (answer != QMessageBox::Yes)
+            return;
+        hide();
+        if (mReply && mReply->isRunning())
+            mReply->abort();
+        if (mMandatoryUpdate)
+            requestQuit();
+    });
+}
+
+void Downloader::requestQuit()
+{
+    emit quitRequested();
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+struct Ui_Downloader;
+
+// The progress window that fetches an update package into the Downloads
+// folder. Data goes to "<name>.part", which replaces "<name>" only after a
+// complete, successful reply; on any failure the partial file is removed and
+// an existing file of the same name is left as it was.
+class Downloader : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Downloader(QWidget* parent = nullptr);
+    ~Downloader() override;
+
+    QString downloadDir() const;
+    void setDownloadDir(const QString& dir);
+    bool useCustomInstallProcedures() const { return mUseCustomInstallProcedures; }
+    QString fileName() const { return mFileName; }
+    bool isDownloading() const;
+
+    // "%1 bytes" / "%1 KB" / "%1 MB", whole numbers.
+    static QString sizeText(qint64 bytes);
+    // "about one hour", "%1 minutes", "1 second", ...
+    static QString timeRemainingText(qint64 seconds);
+    // Seconds left at the average rate so far; -1 while that is not known
+    // (no second elapsed yet, or less than one byte per second).
+    static qint64 remainingSeconds(qint64 received, qint64 total, qint64 elapsedSeconds);
+
+signals:
+    void downloadFinished(const QString& urlId, const QString& filePath);
+    // The user refused a mandatory update; the owning updater quits the
+    // application.
+    void quitRequested();
+
+public slots:
+    void setUrlId(const QString& url);
+    void startDownload(const QUrl& url);
+    void setFileName(const QString& file);
+    void setUserAgentString(const QString& agent);
+    void setUseCustomInstallProcedures(bool custom);
+    void setMandatoryUpdate(bool mandatory);
+    void finished();
+    void openDownload();
+    void installUpdate();
+    void cancelDownload();
+    void saveFile(qint64 received, qint64 total);
+    void calculateSizes(qint64 received, qint64 total);
+    void updateProgress(qint64 received, qint64 total);
+    void calculateTimeRemaining(qint64 received, qint64 total);
+
+private:
+    void request(const QUrl& url);
+    void dropReply();
+    void writeAvailable();
+    void fail(const QString& reason);
+    void requestQuit();
+    QString partPath() const;
+    QString filePath() const;
+
+    QString mUrlId;
+    uint mStartTime = 0;
+    QDir mDownloadDir;
+    QString mFileName;
+    Ui_Downloader* mForm = nullptr;
+    QPointer<QNetworkReply> mReply;
+    QString mUserAgentString;
+    bool mUseCustomInstallProcedures = false;
+    bool mMandatoryUpdate = false;
+    QNetworkAccessManager* mManager = nullptr;
+
+    QFile mPartFile;
+    qint64 mWritten = 0;
+    bool mWriteFailed = false;
+    int mRedirects = 0;
+};

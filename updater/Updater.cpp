@@ -1,0 +1,287 @@
+#include "Updater.h"
+
+#include "Appcast.h"
+#include "Downloader.h"
+#include "UpdateUrls.h"
+#include "UpdaterPrompt.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
+#ifndef ARBOR_VERSION_STRING
+#define ARBOR_VERSION_STRING ""
+#endif
+
+namespace
+{
+QString runningVersion()
+{
+    const QString version = QCoreApplication::applicationVersion();
+    return version.isEmpty() ? QStringLiteral(ARBOR_VERSION_STRING) : version;
+}
+}
+
+Updater::Updater(QObject* parent)
+    : QObject(parent)
+    , mUserAgentString(QStringLiteral("%1/%2 (Qt; QSimpleUpdater)")
+                           .arg(QCoreApplication::applicationName(), runningVersion()))
+    , mPlatformKey(QStringLiteral("osx"))
+    , mModuleName(QCoreApplication::applicationName())
+    , mModuleVersion(QCoreApplication::applicationVersion())
+    , mDownloader(new Downloader())
+    , mManager(new QNetworkAccessManager(this))
+{
+    mDownloader->setUserAgentString(mUserAgentString);
+    connect(mManager, &QNetworkAccessManager::finished, this, &Updater::onReply);
+    connect(mDownloader, &Downloader::downloadFinished, this, &Updater::downloadFinished);
+    connect(mDownloader, &Downloader::quitRequested, this, &Updater::requestQuit);
+    connect(this, &Updater::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+Updater::~Updater()
+{
+    delete mDownloader;
+}
+
+bool Updater::useCustomInstallProcedures() const
+{
+    return mDownloader->useCustomInstallProcedures();
+}
+
+bool Updater::compare(const QString& x, const QString& y)
+{
+    return Appcast::isNewer(x, y);
+}
+
+void Updater::setUrl(const QString& url)
+{
+    mUrl = url;
+}
+
+void Updater::setModuleName(const QString& name)
+{
+    mModuleName = name;
+}
+
+void Updater::setNotifyOnUpdate(bool notify)
+{
+    mNotifyOnUpdate = notify;
+}
+
+void Updater::setNotifyOnFinish(bool notify)
+{
+    mNotifyOnFinish = notify;
+}
+
+void Updater::setUserAgentString(const QString& agent)
+{
+    mUserAgentString = agent;
+    mDownloader->setUserAgentString(agent);
+}
+
+void Updater::setModuleVersion(const QString& version)
+{
+    mModuleVersion = version;
+}
+
+void Updater::setDownloaderEnabled(bool enabled)
+{
+    mDownloaderEnabled = enabled;
+}
+
+void Updater::setPlatformKey(const QString& key)
+{
+    mPlatformKey = key;
+}
+
+void Updater::setUseCustomAppcast(bool custom)
+{
+    mCustomAppcast = custom;
+}
+
+void Updater::setUseCustomInstallProcedures(bool custom)
+{
+    mDownloader->setUseCustomInstallProcedures(custom);
+}
+
+void Updater::setMandatoryUpdate(bool mandatory)
+{
+    mMandatoryUpdate = mandatory;
+}
+
+void Updater::checkForUpdates()
+{
+    mRedirects = 0;
+    request(QUrl(mUrl));
+}
+
+void Updater::request(const QUrl& url)
+{
+    mLastRequestUrl = url;
+    if (!UpdateUrls::isWebUrl(url)) {
+        const QString reason = QStringLiteral("not a web address: %1").arg(url.toString());
+        QTimer::singleShot(0, this, [this, reason] { finishWithError(reason); });
+        return;
+    }
+    qDebug() << "Checking for updates at" << url.toString();
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    if (!mUserAgentString.isEmpty())
+        request.setRawHeader("User-Agent", mUserAgentString.toUtf8());
+    mManager->get(request);
+}
+
+void Updater::finishWithError(const QString& reason)
+{
+    qWarning().noquote() << "Update check of" << mUrl << "failed:" << reason;
+    mNetworkError = true;
+    emit networkError(mUrl, true);
+    emit checkingFinished(mUrl);
+    setUpdateAvailable(false);
+}
+
+void Updater::onReply(QNetworkReply* reply)
+{
+    reply->deleteLater();
+    const QUrl target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    if (!target.isEmpty()) {
+        const QUrl resolved = UpdateUrls::resolveRedirect(reply->url(), target);
+        if (!resolved.isValid()) {
+            finishWithError(QStringLiteral("redirected to an unusable address: %1")
+                                .arg(target.toString()));
+            return;
+        }
+        if (mRedirects >= UpdateUrls::MAX_REDIRECTS) {
+            finishWithError(QStringLiteral("more than %1 redirects").arg(UpdateUrls::MAX_REDIRECTS));
+            return;
+        }
+        ++mRedirects;
+        request(resolved);
+        return;
+    }
+
+    mNetworkError = false;
+    if (reply->error() != QNetworkReply::NoError) {
+        finishWithError(reply->errorString());
+        return;
+    }
+    const QByteArray body = reply->readAll();
+    if (mCustomAppcast) {
+        emit appcastDownloaded(mUrl, body);
+        emit checkingFinished(mUrl);
+        return;
+    }
+
+    Appcast appcast;
+    QString error;
+    if (!Appcast::read(body, mPlatformKey, &appcast, &error)) {
+        finishWithError(QStringLiteral("the version list is unreadable (%1)").arg(error));
+        return;
+    }
+    mOpenUrl = appcast.openUrl;
+    mChangelog = appcast.changelog;
+    mDownloadUrl = appcast.downloadUrl;
+    mLatestVersion = appcast.latestVersion;
+    if (appcast.hasMandatoryUpdate)
+        mMandatoryUpdate = appcast.mandatoryUpdate;
+
+    mUpdateAvailable = compare(mLatestVersion, mModuleVersion);
+    qDebug() << "Published version" << mLatestVersion << "running" << mModuleVersion
+             << "update available" << mUpdateAvailable;
+    emit checkingFinished(mUrl);
+    setUpdateAvailable(mUpdateAvailable);
+}
+
+void Updater::setUpdateAvailable(bool available)
+{
+    mUpdateAvailable = available;
+    auto heading = [](const QString& text) {
+        return QStringLiteral("<h3>") + text + QStringLiteral("</h3>");
+    };
+
+    if (available && mNotifyOnUpdate) {
+        const QString text = tr("Version %1 of %2 has been released!").arg(mLatestVersion, mModuleName);
+        const QString info = mMandatoryUpdate
+            ? tr("Would you like to download the update now? This is a mandatory update, exiting "
+                 "now will close the application")
+            : tr("Please note the changelog. Would you like to download the update now?");
+        QMessageBox* box = UpdaterPrompt::makeBox(QMessageBox::Information, QString(),
+                                                  heading(text), info,
+                                                  QMessageBox::Yes | QMessageBox::No,
+                                                  QMessageBox::Yes);
+        UpdaterPrompt::show(box, this, [this](QMessageBox::StandardButton answer) {
+            if (answer == QMessageBox::Yes)
+                acceptUpdate();
+            else if (answer == QMessageBox::No && mMandatoryUpdate)
+                requestQuit();
+            emit removeUpdateDialog();
+        });
+        return;
+    }
+
+    if (!mNetworkError) {
+        if (!mNotifyOnFinish)
+            return;
+        QMessageBox* box = UpdaterPrompt::makeBox(
+            QMessageBox::Information, QString(),
+            heading(tr("You are running the latest version of %1").arg(mModuleName)),
+            tr("No updates are available for the moment"), QMessageBox::Close,
+            QMessageBox::Close);
+        UpdaterPrompt::show(box, this,
+                            [this](QMessageBox::StandardButton) { emit removeUpdateDialog(); });
+        return;
+    }
+
+    if (!mNotifyOnUpdate && !mNotifyOnFinish)
+        return;
+    mNotifyOnFinish = true;
+    QMessageBox* box = UpdaterPrompt::makeBox(
+        QMessageBox::Information, QString(), heading(tr("A network error occurred")),
+        tr("Cannot check for updates. Please check your internet connection and retry."),
+        QMessageBox::Close | QMessageBox::Retry, QMessageBox::Retry);
+    UpdaterPrompt::show(box, this, [this](QMessageBox::StandardButton answer) {
+        if (answer == QMessageBox::Retry)
+            checkForUpdates();
+        else
+            emit removeUpdateDialog();
+    });
+}
+
+void Updater::acceptUpdate()
+{
+    if (!mOpenUrl.isEmpty()) {
+        const QUrl page(mOpenUrl);
+        if (UpdateUrls::isWebUrl(page)) {
+            if (!QDesktopServices::openUrl(page))
+                qWarning() << "Cannot open" << mOpenUrl;
+            return;
+        }
+        qWarning() << "Ignoring open-url" << mOpenUrl << "of the version list: not a web address";
+    }
+    const QUrl package(mDownloadUrl);
+    if (!UpdateUrls::isWebUrl(package)) {
+        qWarning() << "The version list names no usable download address:" << mDownloadUrl;
+        return;
+    }
+    if (!mDownloaderEnabled) {
+        if (!QDesktopServices::openUrl(package))
+            qWarning() << "Cannot open" << mDownloadUrl;
+        return;
+    }
+    mDownloader->setUrlId(mUrl);
+    mDownloader->setFileName(UpdateUrls::downloadFileName(mDownloadUrl));
+    mDownloader->setMandatoryUpdate(mMandatoryUpdate);
+    mDownloader->startDownload(package);
+}
+
+void Updater::requestQuit()
+{
+    qWarning() << "Mandatory update refused, quitting";
+    emit quitRequested();
+}

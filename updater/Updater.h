@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+class Downloader;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Fetches and reads one version list, compares the published version with
+// the running one and tells the user through non-modal message boxes.
+class Updater : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Updater(QObject* parent = nullptr);
+    ~Updater() override;
+
+    QString url() const { return mUrl; }
+    QString openUrl() const { return mOpenUrl; }
+    QString changelog() const { return mChangelog; }
+    QString moduleName() const { return mModuleName; }
+    QString downloadUrl() const { return mDownloadUrl; }
+    QString platformKey() const { return mPlatformKey; }
+    QString moduleVersion() const { return mModuleVersion; }
+    QString latestVersion() const { return mLatestVersion; }
+    QString userAgentString() const { return mUserAgentString; }
+    bool customAppcast() const { return mCustomAppcast; }
+    bool notifyOnUpdate() const { return mNotifyOnUpdate; }
+    bool notifyOnFinish() const { return mNotifyOnFinish; }
+    bool mandatoryUpdate() const { return mMandatoryUpdate; }
+    bool updateAvailable() const { return mUpdateAvailable; }
+    bool downloaderEnabled() const { return mDownloaderEnabled; }
+    bool useCustomInstallProcedures() const;
+    bool hasNetworkError() const { return mNetworkError; }
+    // Address of the last request, after redirects.
+    QUrl lastRequestUrl() const { return mLastRequestUrl; }
+    Downloader* downloader() const { return mDownloader; }
+
+    static bool compare(const QString& x, const QString& y);
+
+signals:
+    void checkingFinished(const QString& url);
+    void downloadFinished(const QString& url, const QString& filePath);
+    void appcastDownloaded(const QString& url, const QByteArray& data);
+    void networkError(const QString& url, bool error);
+    void removeUpdateDialog();
+    // The user refused a mandatory update: the application is asked to quit.
+    void quitRequested();
+
+public slots:
+    void checkForUpdates();
+    void setUrl(const QString& url);
+    void setModuleName(const QString& name);
+    void setNotifyOnUpdate(bool notify);
+    void setNotifyOnFinish(bool notify);
+    void setUserAgentString(const QString& agent);
+    void setModuleVersion(const QString& version);
+    void setDownloaderEnabled(bool enabled);
+    void setPlatformKey(const QString& key);
+    void setUseCustomAppcast(bool custom);
+    void setUseCustomInstallProcedures(bool custom);
+    void setMandatoryUpdate(bool mandatory);
+
+private slots:
+    void onReply(QNetworkReply* reply);
+    void setUpdateAvailable(bool available);
+
+private:
+    void request(const QUrl& url);
+    void finishWithError(const QString& reason);
+    void acceptUpdate();
+    void requestQuit();
+
+    QString mUrl;
+    QString mUserAgentString;
+    bool mCustomAppcast = false;
+    bool mNotifyOnUpdate = true;
+    bool mNotifyOnFinish = false;
+    bool mUpdateAvailable = false;
+    bool mDownloaderEnabled = true;
+    bool mMandatoryUpdate = false;
+    bool mNetworkError = false;
+    QString mOpenUrl;
+    QString mChangelog;
+    QString mDownloadUrl;
+    QString mLatestVersion;
+    QString mPlatformKey;
+    QString mModuleName;
+    QString mModuleVersion;
+    Downloader* mDownloader = nullptr;
+    QNetworkAccessManager* mManager = nullptr;
+    QUrl mLastRequestUrl;
+    int mRedirects = 0;
+};
