@@ -15,11 +15,19 @@ class ArborEvent;
 // thread and must copy the event before returning, because the event belongs
 // to the thread's tag map, which is gone when run() returns.
 //
-// Stopping: term() waits a bounded time; when it returns false the thread is
-// still running (it may still emit eventReceived), and the owner must call
-// waitUntilStopped() before destroying the receiver of eventReceived. The
-// loop tests the stop flag before every packet and after every wait of at
-// most 1000 ms, so waitUntilStopped() always returns.
+// Stopping, for the owner (GUI thread), before the receiver of eventReceived
+// (the engine and its serial ring) is destroyed:
+//
+//     if (!listener.term())              // waits up to STOP_TIMEOUT_MS
+//         listener.waitUntilStopped();   // must not destroy the engine yet
+//
+// term() returns false, after the critical line "UDP thread couldn't be
+// stopped, exiting anyway", when the thread still runs; it may then still
+// emit eventReceived, so the engine must outlive it until waitUntilStopped()
+// returns (or isRunning() is false). The loop tests the stop flag before
+// every packet and after every wait of at most WAIT_MS, so a steady flood of
+// packets cannot keep it going and waitUntilStopped() returns as soon as the
+// receiver of the packet in hand returns. The destructor does the same wait.
 class UdpListener : public QThread
 {
     Q_OBJECT
