@@ -54,8 +54,10 @@ private:
         const QJsonObject at = mInfo.value(control).toObject();
         if (at.isEmpty())
             return false;
-        return xdotool({"mousemove", "--sync", QString::number(at.value("x").toInt()),
-                        QString::number(at.value("y").toInt()), "click", "1"});
+        // No --sync: when the pointer already rests on the target, a synced move
+        // waits for a motion event that never comes.
+        return xdotool({"mousemove", QString::number(at.value("x").toInt()),
+                        QString::number(at.value("y").toInt()), "sleep", "0.2", "click", "1"});
     }
 
     // Waits until `seconds` of sound rendered after now are in the file.
