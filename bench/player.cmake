@@ -1,0 +1,3 @@
+if(TARGET arbor_player)
+    arbor_add_bench(bench_player SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_player.cpp LIBS arbor_player)
+endif()
