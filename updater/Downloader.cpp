@@ -186,6 +186,11 @@ void Downloader::setMandatoryUpdate(bool mandatory)
     mMandatoryUpdate = mandatory;
 }
 
+void Downloader::setTransferTimeout(int milliseconds)
+{
+    mTransferTimeout = milliseconds;
+}
+
 QString Downloader::partPath() const
 {
     return mDownloadDir.filePath(mFileName + QLatin1String(PART_SUFFIX));
@@ -216,15 +221,20 @@ void Downloader::startDownload(const QUrl& url)
         fail(tr("Cannot create the folder %1").arg(downloadDir()));
         return;
     }
-    if (mPartFile.isOpen())
+    if (mPartFile.isOpen()) {
+        // The partial file of a download that was still running.
         mPartFile.close();
+        mPartFile.remove();
+    }
     mPartFile.setFileName(partPath());
-    if (!mPartFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Unbuffered, so that every write reaches the file system and a full
+    // disk shows at the write that hit it.
+    if (!mPartFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         fail(tr("Cannot write %1: %2").arg(partPath(), mPartFile.errorString()));
         return;
     }
     mWritten = 0;
-    mWriteFailed = false;
+    mCancelled = false;
     request(url);
 }
 
@@ -240,6 +250,7 @@ void Downloader::request(const QUrl& url)
                          QNetworkRequest::ManualRedirectPolicy);
     if (!mUserAgentString.isEmpty())
         request.setRawHeader("User-Agent", mUserAgentString.toUtf8());
+    request.setTransferTimeout(mTransferTimeout);
     mStartTime = uint(QDateTime::currentSecsSinceEpoch());
     mReply = mManager->get(request);
     connect(mReply, &QNetworkReply::readyRead, this, [this] { writeAvailable(); });
@@ -258,21 +269,27 @@ void Downloader::dropReply()
     reply->deleteLater();
 }
 
-void Downloader::writeAvailable()
+bool Downloader::writeAvailable()
 {
     if (!mReply)
-        return;
+        return false;
+    // An aborted reply is closed and has nothing more to give.
+    if (!mReply->isOpen())
+        return true;
     const int status = mReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QByteArray data = mReply->readAll();
     // Bodies of redirects and error pages are not the package.
-    if (status < 200 || status > 299 || data.isEmpty() || mWriteFailed)
-        return;
+    if (status < 200 || status > 299 || data.isEmpty())
+        return true;
     if (!mPartFile.isOpen() || mPartFile.write(data) != data.size()) {
-        mWriteFailed = true;
-        qWarning() << "Cannot write" << partPath() << mPartFile.errorString();
-        return;
+        // The file's own text is often just "Unknown error"; the system's
+        // reason (a full disk, a size limit) is more use.
+        const QString reason = qt_error_string();
+        fail(tr("Cannot write %1: %2").arg(partPath(), reason));
+        return false;
     }
     mWritten += data.size();
+    return true;
 }
 
 void Downloader::saveFile(qint64, qint64)
@@ -388,20 +405,22 @@ void Downloader::finished()
         request(target);
         return;
     }
+    if (reply->error() == QNetworkReply::OperationCanceledError) {
+        // Aborted by the user, or by the request's transfer timeout.
+        fail(mCancelled ? tr("Download cancelled")
+                        : tr("No data for %1 seconds").arg(mTransferTimeout / 1000.0));
+        return;
+    }
     if (reply->error() != QNetworkReply::NoError) {
-        fail(reply->error() == QNetworkReply::OperationCanceledError ? tr("Download cancelled")
-                                                                     : reply->errorString());
+        fail(reply->errorString());
         return;
     }
     if (status < 200 || status > 299) {
         fail(tr("The server answered %1").arg(status));
         return;
     }
-    writeAvailable();
-    if (mWriteFailed) {
-        fail(tr("Cannot write %1: %2").arg(partPath(), mPartFile.errorString()));
+    if (!writeAvailable())
         return;
-    }
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
     if (length.isValid() && (encoding.isEmpty() || encoding == "identity")
@@ -497,8 +516,10 @@ void Downloader::cancelDownload()
         if (answer != QMessageBox::Yes)
             return;
         hide();
-        if (mReply && mReply->isRunning())
+        if (mReply && mReply->isRunning()) {
+            mCancelled = true;
             mReply->abort();
+        }
         if (mMandatoryUpdate)
             requestQuit();
     });

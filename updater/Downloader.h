@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <QWidget>
 
+#include "UpdateUrls.h"
+
 class QNetworkAccessManager;
 class QNetworkReply;
 struct Ui_Downloader;
@@ -27,6 +29,8 @@ public:
     bool useCustomInstallProcedures() const { return mUseCustomInstallProcedures; }
     QString fileName() const { return mFileName; }
     bool isDownloading() const;
+    // A download that receives nothing for this long fails.
+    void setTransferTimeout(int milliseconds);
 
     // "%1 bytes" / "%1 KB" / "%1 MB", whole numbers.
     static QString sizeText(qint64 bytes);
@@ -61,7 +65,9 @@ public slots:
 private:
     void request(const QUrl& url);
     void dropReply();
-    void writeAvailable();
+    // Appends what the reply holds to the partial file; false (after
+    // failing the download) when a write fails.
+    bool writeAvailable();
     void fail(const QString& reason);
     void requestQuit();
     QString partPath() const;
@@ -80,6 +86,7 @@ private:
 
     QFile mPartFile;
     qint64 mWritten = 0;
-    bool mWriteFailed = false;
+    bool mCancelled = false;
+    int mTransferTimeout = UpdateUrls::TRANSFER_TIMEOUT_MS;
     int mRedirects = 0;
 };

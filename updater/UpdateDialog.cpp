@@ -1,6 +1,7 @@
 #include "UpdateDialog.h"
 
 #include "QSimpleUpdater.h"
+#include "UpdateUrls.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -17,11 +18,6 @@
 #ifndef ARBOR_VERSION_STRING
 #define ARBOR_VERSION_STRING ""
 #endif
-
-namespace
-{
-const char* const APPCAST_URL = "https://updates.elmsby.example/arbor/downloads/updates.json";
-}
 
 // The widgets of the update window.
 struct Ui_UpdateDialog
@@ -108,8 +104,7 @@ struct Ui_UpdateDialog
 
 QString UpdateDialog::appcastUrl()
 {
-    const QString custom = qEnvironmentVariable("ARBOR_UPDATE_URL");
-    return custom.isEmpty() ? QString::fromLatin1(APPCAST_URL) : custom;
+    return UpdateUrls::appcastUrl();
 }
 
 QString UpdateDialog::runningVersion()

@@ -1,7 +1,18 @@
 #include "UpdateUrls.h"
 
+namespace
+{
+const char* const APPCAST_URL = "https://updates.elmsby.example/arbor/downloads/updates.json";
+}
+
 namespace UpdateUrls
 {
+
+QString appcastUrl()
+{
+    const QString custom = qEnvironmentVariable("ARBOR_UPDATE_URL");
+    return custom.isEmpty() ? QString::fromLatin1(APPCAST_URL) : custom;
+}
 
 bool isWebUrl(const QUrl& url)
 {

@@ -8,6 +8,14 @@ namespace UpdateUrls
 {
 // Redirects followed per request before giving up.
 constexpr int MAX_REDIRECTS = 5;
+// A request that receives nothing for this long fails.
+constexpr int TRANSFER_TIMEOUT_MS = 30000;
+// A version list is a few hundred bytes; anything past this is not one.
+constexpr qint64 MAX_LIST_BYTES = 1024 * 1024;
+
+// The address of the version list: compiled in, or the value of the
+// environment variable ARBOR_UPDATE_URL when that is set and not empty.
+QString appcastUrl();
 
 // Only plain web addresses are fetched or opened.
 bool isWebUrl(const QUrl& url);

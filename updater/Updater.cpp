@@ -19,6 +19,8 @@
 
 namespace
 {
+const char* const TOO_LARGE = "arborTooLarge";
+
 QString runningVersion()
 {
     const QString version = QCoreApplication::applicationVersion();
@@ -114,6 +116,12 @@ void Updater::setMandatoryUpdate(bool mandatory)
     mMandatoryUpdate = mandatory;
 }
 
+void Updater::setTransferTimeout(int milliseconds)
+{
+    mTransferTimeout = milliseconds;
+    mDownloader->setTransferTimeout(milliseconds);
+}
+
 void Updater::checkForUpdates()
 {
     mRedirects = 0;
@@ -134,7 +142,16 @@ void Updater::request(const QUrl& url)
                          QNetworkRequest::ManualRedirectPolicy);
     if (!mUserAgentString.isEmpty())
         request.setRawHeader("User-Agent", mUserAgentString.toUtf8());
-    mManager->get(request);
+    request.setTransferTimeout(mTransferTimeout);
+    QNetworkReply* reply = mManager->get(request);
+    // A version list is small; a server that sends more is not serving one,
+    // and its body is not kept in memory.
+    connect(reply, &QNetworkReply::readyRead, this, [reply] {
+        if (reply->isRunning() && reply->bytesAvailable() > UpdateUrls::MAX_LIST_BYTES) {
+            reply->setProperty(TOO_LARGE, true);
+            reply->abort();
+        }
+    });
 }
 
 void Updater::finishWithError(const QString& reason)
@@ -167,8 +184,23 @@ void Updater::onReply(QNetworkReply* reply)
     }
 
     mNetworkError = false;
+    if (reply->property(TOO_LARGE).toBool()) {
+        finishWithError(QStringLiteral("the reply is larger than %1 bytes, not a version list")
+                            .arg(UpdateUrls::MAX_LIST_BYTES));
+        return;
+    }
+    if (reply->error() == QNetworkReply::OperationCanceledError) {
+        finishWithError(QStringLiteral("no data for %1 seconds").arg(mTransferTimeout / 1000.0));
+        return;
+    }
     if (reply->error() != QNetworkReply::NoError) {
         finishWithError(reply->errorString());
+        return;
+    }
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status < 200 || status > 299) {
+        // A redirect without a target, or no reply body at all.
+        finishWithError(QStringLiteral("the server answered %1").arg(status));
         return;
     }
     const QByteArray body = reply->readAll();
@@ -190,6 +222,9 @@ void Updater::onReply(QNetworkReply* reply)
     mLatestVersion = appcast.latestVersion;
     if (appcast.hasMandatoryUpdate)
         mMandatoryUpdate = appcast.mandatoryUpdate;
+    if (mLatestVersion.isEmpty())
+        qWarning() << "The version list at" << mLastRequestUrl.toString() << "has no version for"
+                   << mPlatformKey;
 
     mUpdateAvailable = compare(mLatestVersion, mModuleVersion);
     qDebug() << "Published version" << mLatestVersion << "running" << mModuleVersion

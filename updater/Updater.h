@@ -5,6 +5,8 @@
 #include <QString>
 #include <QUrl>
 
+#include "UpdateUrls.h"
+
 class Downloader;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -63,6 +65,9 @@ public slots:
     void setUseCustomAppcast(bool custom);
     void setUseCustomInstallProcedures(bool custom);
     void setMandatoryUpdate(bool mandatory);
+    // A request that receives nothing for this long fails (also for the
+    // downloader).
+    void setTransferTimeout(int milliseconds);
 
 private slots:
     void onReply(QNetworkReply* reply);
@@ -94,4 +99,5 @@ private:
     QNetworkAccessManager* mManager = nullptr;
     QUrl mLastRequestUrl;
     int mRedirects = 0;
+    int mTransferTimeout = UpdateUrls::TRANSFER_TIMEOUT_MS;
 };
