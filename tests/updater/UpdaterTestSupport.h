@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 #include <QtTest>
 
@@ -26,8 +27,10 @@ struct Reply
     {
         Length,  // Content-Length and the whole body
         Chunked, // chunked transfer encoding, several chunks
-        Cut,     // Content-Length of the whole body, half of it, then the connection drops
-        Hold     // Content-Length of the whole body, half of it, then nothing
+        Cut,        // Content-Length of the whole body, half of it, then the server closes
+        ChunkedCut, // chunked, the chunks of half the body, then the server closes
+        Hold        // Content-Length of the whole body, half of it less a little, the
+                    // rest of the half a moment later, then nothing
     };
     int status = 200;
     QByteArray body;
@@ -122,27 +125,45 @@ private:
         out += "Connection: close\r\n";
         for (const auto& h : reply.headers)
             out += h.first + ": " + h.second + "\r\n";
-        if (reply.mode == Reply::Chunked) {
+        if (reply.mode == Reply::Chunked || reply.mode == Reply::ChunkedCut) {
             out += "Transfer-Encoding: chunked\r\n\r\n";
+            const bool whole = reply.mode == Reply::Chunked;
+            const int end = whole ? reply.body.size() : reply.body.size() / 2;
             const int step = qMax(1, reply.body.size() / 5 + 1);
-            for (int at = 0; at < reply.body.size(); at += step) {
-                const QByteArray chunk = reply.body.mid(at, step);
+            for (int at = 0; at < end; at += step) {
+                const QByteArray chunk = reply.body.mid(at, qMin(step, end - at));
                 out += QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n";
             }
-            out += "0\r\n\r\n";
+            if (whole)
+                out += "0\r\n\r\n";
         } else {
             out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n\r\n";
-            out += reply.mode == Reply::Length ? reply.body : reply.body.left(reply.body.size() / 2);
+            if (reply.mode == Reply::Length)
+                out += reply.body;
+            else if (reply.mode == Reply::Cut)
+                out += reply.body.left(reply.body.size() / 2);
+            else
+                out += reply.body.left(qMax(0, reply.body.size() / 2 - HOLD_TAIL));
         }
         socket->write(out);
-        if (reply.mode == Reply::Hold)
-            mHeld.append(socket);
-        else if (reply.mode == Reply::Cut)
-            socket->abort();
-        else
+        if (reply.mode != Reply::Hold) {
             socket->disconnectFromHost();
+            return;
+        }
+        mHeld.append(socket);
+        // The client reports progress at most every 100 ms, so a burst that
+        // arrives at once is never reported while the reply runs. The small
+        // tail comes in one piece well after that, and is reported.
+        const int half = reply.body.size() / 2;
+        const QByteArray rest = reply.body.mid(qMax(0, half - HOLD_TAIL), qMin(half, HOLD_TAIL));
+        QPointer<QTcpSocket> held(socket);
+        QTimer::singleShot(300, this, [held, rest] {
+            if (held)
+                held->write(rest);
+        });
     }
 
+    static constexpr int HOLD_TAIL = 1000;
     QTcpServer mServer;
     QHash<QByteArray, Reply> mRoutes;
     QList<Request> mRequests;

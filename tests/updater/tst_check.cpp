@@ -61,7 +61,11 @@ private slots:
         QCoreApplication::setApplicationName(QStringLiteral("Elmsby Vudiru Arbor"));
         QCoreApplication::setApplicationVersion(QStringLiteral("1.5.0"));
     }
-    void cleanup() { closeAllBoxes(); }
+    void cleanup()
+    {
+        closeAllBoxes();
+        mServer.releaseHeld();
+    }
 
     void compare_data()
     {
@@ -146,6 +150,7 @@ private slots:
         QTest::addColumn<bool>("available");
         QTest::addColumn<bool>("error");
         QTest::addColumn<QString>("boxText");
+        QTest::addColumn<int>("stallMs"); // transfer timeout, 0 for the default
         mServer.route("/new.json", json(appcast("1.2.4")));
         mServer.route("/same.json", json(appcast("1.2.3")));
         mServer.route("/old.json", json(appcast("1.2.2")));
@@ -157,23 +162,31 @@ private slots:
         mServer.route("/rel", Reply::redirect(307, "sub/../new.json"));
         mServer.route("/loop", Reply::redirect(302, "/loop"));
         mServer.route("/ftp", Reply::redirect(302, "ftp://127.0.0.1/x.json"));
+        mServer.route("/nowhere", [] { Reply r; r.status = 302; return r; }());
+        mServer.route("/stall.json", [] { Reply r = json(appcast("9.9")); r.mode = Reply::Hold; return r; }());
+        mServer.route("/huge.json", json(appcast("9.9", ",\"changelog\":\"" + QByteArray(2 << 20, 'x') + "\"")));
+        mServer.route("/empty.json", json(""));
         const QString released = QStringLiteral("<h3>Version 1.2.4 of Elmsby Vudiru Arbor has been released!</h3>");
         const QString latest = QStringLiteral("<h3>You are running the latest version of Elmsby Vudiru Arbor</h3>");
         const QString failed = QStringLiteral("<h3>A network error occurred</h3>");
-        QTest::newRow("newer") << QByteArray("/new.json") << "1.2.3" << true << false << released;
-        QTest::newRow("equal") << QByteArray("/same.json") << "1.2.3" << false << false << latest;
-        QTest::newRow("older") << QByteArray("/old.json") << "1.2.3" << false << false << latest;
+        QTest::newRow("newer") << QByteArray("/new.json") << "1.2.3" << true << false << released << 0;
+        QTest::newRow("equal") << QByteArray("/same.json") << "1.2.3" << false << false << latest << 0;
+        QTest::newRow("older") << QByteArray("/old.json") << "1.2.3" << false << false << latest << 0;
         QTest::newRow("1.10 after 1.9") << QByteArray("/teen.json") << "1.9" << true << false
-                                        << "<h3>Version 1.10 of Elmsby Vudiru Arbor has been released!</h3>";
+                                        << "<h3>Version 1.10 of Elmsby Vudiru Arbor has been released!</h3>" << 0;
         QTest::newRow("chunked list") << QByteArray("/chunked.json") << "1.2" << true << false
-                                      << "<h3>Version 1.3 of Elmsby Vudiru Arbor has been released!</h3>";
-        QTest::newRow("not JSON") << QByteArray("/html.json") << "1.2.3" << false << true << failed;
-        QTest::newRow("404") << QByteArray("/missing.json") << "1.2.3" << false << true << failed;
-        QTest::newRow("redirect") << QByteArray("/r1") << "1.2.3" << true << false << released;
-        QTest::newRow("two redirects") << QByteArray("/abs") << "1.2.3" << true << false << released;
-        QTest::newRow("relative redirect") << QByteArray("/rel") << "1.2.3" << true << false << released;
-        QTest::newRow("redirect loop") << QByteArray("/loop") << "1.2.3" << false << true << failed;
-        QTest::newRow("redirect to ftp") << QByteArray("/ftp") << "1.2.3" << false << true << failed;
+                                      << "<h3>Version 1.3 of Elmsby Vudiru Arbor has been released!</h3>" << 0;
+        QTest::newRow("not JSON") << QByteArray("/html.json") << "1.2.3" << false << true << failed << 0;
+        QTest::newRow("404") << QByteArray("/missing.json") << "1.2.3" << false << true << failed << 0;
+        QTest::newRow("redirect") << QByteArray("/r1") << "1.2.3" << true << false << released << 0;
+        QTest::newRow("two redirects") << QByteArray("/abs") << "1.2.3" << true << false << released << 0;
+        QTest::newRow("relative redirect") << QByteArray("/rel") << "1.2.3" << true << false << released << 0;
+        QTest::newRow("redirect loop") << QByteArray("/loop") << "1.2.3" << false << true << failed << 0;
+        QTest::newRow("redirect to ftp") << QByteArray("/ftp") << "1.2.3" << false << true << failed << 0;
+        QTest::newRow("redirect without target") << QByteArray("/nowhere") << "1.2.3" << false << true << failed << 0;
+        QTest::newRow("server stalls") << QByteArray("/stall.json") << "1.2.3" << false << true << failed << 1000;
+        QTest::newRow("too large") << QByteArray("/huge.json") << "1.2.3" << false << true << failed << 0;
+        QTest::newRow("empty body") << QByteArray("/empty.json") << "1.2.3" << false << true << failed << 0;
     }
     void check()
     {
@@ -182,7 +195,10 @@ private slots:
         QFETCH(bool, available);
         QFETCH(bool, error);
         QFETCH(QString, boxText);
+        QFETCH(int, stallMs);
         Updater* updater = makeUpdater(path, running);
+        if (stallMs > 0)
+            updater->setTransferTimeout(stallMs);
         QSignalSpy finished(updater, &Updater::checkingFinished);
         QSignalSpy errors(updater, &Updater::networkError);
         const int before = mServer.requests().size();
@@ -192,7 +208,10 @@ private slots:
         QCOMPARE(updater->updateAvailable(), available);
         QCOMPARE(updater->hasNetworkError(), error);
         QCOMPARE(errors.size(), error ? 1 : 0);
-        QVERIFY(mServer.requests().size() - before <= 1 + UpdateUrls::MAX_REDIRECTS);
+        if (path == "/loop")
+            QCOMPARE(mServer.requests().size() - before, 1 + UpdateUrls::MAX_REDIRECTS);
+        else
+            QVERIFY(mServer.requests().size() - before <= 1 + UpdateUrls::MAX_REDIRECTS);
         QCOMPARE(mServer.lastHeader("user-agent"), QByteArray("Elmsby Vudiru Arbor/1.5.0 (Qt; QSimpleUpdater)"));
         QMessageBox* box = waitForBox();
         QVERIFY(box);
