@@ -6,6 +6,8 @@
 // Both programs write an information file as soon as their window is shown
 // (ARBOR_WINDOW_INFO_FILE); the time until that file appears is the figure.
 
+#include <cmath>
+#include <cstring>
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -75,16 +77,18 @@ struct Run
     ~Run() { stop(); }
 };
 
+// The sink writes raw float32 little-endian stereo frames.
 bool hasSound(const QString& path, qint64 from)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly) || f.size() <= from)
         return false;
-    f.seek(from);
+    f.seek(from - from % 4);
     const QByteArray bytes = f.readAll();
-    for (int i = 0; i + 1 < bytes.size(); i += 2) {
-        const qint16 v = qint16(quint8(bytes[i]) | (qint8(bytes[i + 1]) << 8));
-        if (v > 64 || v < -64)
+    for (int i = 0; i + 3 < bytes.size(); i += 4) {
+        float v;
+        std::memcpy(&v, bytes.constData() + i, sizeof v);
+        if (std::fabs(v) > 0.002f)
             return true;
     }
     return false;
@@ -145,8 +149,8 @@ void BM_ArborClickToFirstSound(benchmark::State& state)
             state.SkipWithError("no root ball position or no audio stream");
             break;
         }
-        QProcess::execute("xdotool", {"mousemove", "--sync", QString::number(ball.value("x").toInt()),
-                                      QString::number(ball.value("y").toInt())});
+        QProcess::execute("xdotool", {"mousemove", QString::number(ball.value("x").toInt()),
+                                      QString::number(ball.value("y").toInt()), "sleep", "0.2"});
         const qint64 before = QFileInfo(run.audio()).size();
         state.ResumeTiming();
 
