@@ -1,14 +1,12 @@
 #include "PdMessageBuffer.h"
 
 #include "ArborEvent.h"
+#include "SpscByteRing.h"
 
 #include <QDebug>
 
 #include <cstring>
-
-extern "C" {
-#include "z_ringbuffer.h"
-}
+#include <new>
 
 namespace
 {
@@ -19,8 +17,7 @@ alignas(16) char sScratch[PdMessageBuffer::RING_BYTES];
 
 PdMessageBuffer::~PdMessageBuffer()
 {
-    if (mRing)
-        rb_free(mRing);
+    delete mRing;
     mRing = nullptr;
 }
 
@@ -28,8 +25,13 @@ bool PdMessageBuffer::init()
 {
     if (mRing)
         return true;
-    mRing = rb_create(RING_BYTES);
-    return mRing != nullptr;
+    auto* ring = new (std::nothrow) SpscByteRing;
+    if (!ring || !ring->create(RING_BYTES)) {
+        delete ring;
+        return false;
+    }
+    mRing = ring;
+    return true;
 }
 
 bool PdMessageBuffer::queueEvent(const ArborEvent* event)
@@ -50,25 +52,25 @@ bool PdMessageBuffer::writeChunk(const Chunk* chunk)
         qWarning() << "Command buffer not initialised, dropping event";
         return false;
     }
-    if (rb_available_to_write(mRing) < int(sizeof(Chunk))) {
+    if (mRing->availableToWrite() < int(sizeof(Chunk))) {
         qWarning() << "Command buffer full";
         return false;
     }
-    return rb_write_to_buffer(mRing, 1, reinterpret_cast<const char*>(chunk), int(sizeof(Chunk))) == 0;
+    return mRing->write(chunk, int(sizeof(Chunk)));
 }
 
 void PdMessageBuffer::processEvents(ChunkList& out)
 {
     if (!mRing)
         return;
-    int bytes = rb_available_to_read(mRing);
+    int bytes = mRing->availableToRead();
     if (bytes <= 0)
         return;
     // Every write is one whole chunk, so this only trims a torn snapshot.
     bytes -= bytes % int(sizeof(Chunk));
     if (bytes > RING_BYTES)
         bytes = RING_BYTES - RING_BYTES % int(sizeof(Chunk));
-    if (bytes == 0 || rb_read_from_buffer(mRing, sScratch, bytes) != 0)
+    if (bytes == 0 || !mRing->read(sScratch, bytes))
         return;
     const int count = bytes / int(sizeof(Chunk));
     for (int i = 0; i < count; ++i)
@@ -77,5 +79,5 @@ void PdMessageBuffer::processEvents(ChunkList& out)
 
 int PdMessageBuffer::pendingBytes() const
 {
-    return mRing ? rb_available_to_read(mRing) : 0;
+    return mRing ? mRing->availableToRead() : 0;
 }

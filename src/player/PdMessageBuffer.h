@@ -5,7 +5,7 @@
 #include <cstdint>
 
 class ArborEvent;
-struct ring_buffer;
+class SpscByteRing;
 
 // One lock-free single-producer/single-consumer ring of flattened events.
 // The producer thread queues events; the audio thread drains them.
@@ -49,5 +49,5 @@ public:
     int pendingBytes() const;
 
 private:
-    ring_buffer* mRing = nullptr;
+    SpscByteRing* mRing = nullptr;
 };
