@@ -49,7 +49,7 @@ private slots:
         }
         const QString output = QString::fromLocal8Bit(p.readAll());
         QCOMPARE(p.exitCode(), 0);
-        const QStringList lines = output.split(QLatin1Char('\n'), QString::SkipEmptyParts);
+        const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         for (const QString& line : lines)
             QVERIFY2(!line.contains(QLatin1String("error")) && !line.contains(QLatin1String("couldn't"))
                          && !line.contains(QLatin1String("... ")),
