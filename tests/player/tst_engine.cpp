@@ -3,6 +3,8 @@
 
 #include "PlayerTestSupport.h"
 
+#include "Arbor.h"
+#include "ArborContext.h"
 #include "ArborPath.h"
 #include "ArborRatio.h"
 
@@ -12,6 +14,7 @@
 #include <QSignalSpy>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -401,8 +404,10 @@ private slots:
     {
         loadProtocol();
         QSignalSpy transposed(mPlayer.get(), &PdPlayer::transposed);
-        for (int i = 0; i < 20; ++i)
-            queue(*mPlayer, ArborEvent::Transpose, 31.0f);
+        for (int i = 0; i < 20; ++i) { // the wand's road: the serial ring
+            const ArborEvent e(ArborEvent::Transpose, 31.0f);
+            mPlayer->queueEventSerial(&e);
+        }
         mPlayer->processEvents();
         QVERIFY(transposed.count() > 5);
         QVERIFY(transposed.count() < 20);
@@ -419,6 +424,72 @@ private slots:
         queue(*mPlayer, ArborEvent::Transpose, 0.0f);
         mPlayer->processEvents();
         QCOMPARE(mPlayer->transposition(), ArborRatio(1, 1));
+    }
+
+    // Raw chunks as a wand mapping or a damaged ring could carry them: path
+    // bytes that are no signed primes, the invalid marker, steps past the
+    // prime table. Nothing is played and nothing is reported.
+    void badToggleChunks_data()
+    {
+        QTest::addColumn<QByteArray>("path"); // up to 7 raw bytes
+        QTest::newRow("step 4") << QByteArray("\x04", 1);
+        QTest::newRow("step -1") << QByteArray("\xff", 1);
+        QTest::newRow("step 1") << QByteArray("\x01", 1);
+        QTest::newRow("step -128") << QByteArray("\x80", 1);
+        QTest::newRow("invalid marker") << QByteArray("\x7f", 1);
+        QTest::newRow("prime 37") << QByteArray("\x25", 1);
+        QTest::newRow("good then bad") << QByteArray("\x03\x05\x06", 3);
+        QTest::newRow("seven steps, no terminator") << QByteArray("\x03\x03\x03\x03\x03\x03\x09", 7);
+    }
+    void badToggleChunks()
+    {
+        QFETCH(QByteArray, path);
+        loadProtocol();
+        QSignalSpy toggled(mPlayer.get(), &PdPlayer::noteToggled);
+        PdMessageBuffer::Chunk chunk;
+        chunk.mType = ArborEvent::NoteToggle;
+        chunk.mValue = 1.0f;
+        std::memcpy(chunk.mPath, path.constData(), std::size_t(path.size()));
+        mPlayer->processChunk(&chunk);
+        if (path.size() == 7) {
+            // Only six steps count: /3/3/3/3/3/3 plays.
+            QCOMPARE(toggled.count(), 1);
+            QCOMPARE(toggled.at(0).at(0).value<ArborRatio>(),
+                     ArborRatio::relativeFromPath(ArborPath(QStringLiteral("/3/3/3/3/3/3"))));
+            return;
+        }
+        QCOMPARE(toggled.count(), 0);
+        QCOMPARE(mPlayer->noteCount(), 0);
+        QCOMPARE(mLog->pdPrints(), QStringList());
+    }
+
+    // The audio thread works with relative ratios only. The registered
+    // lattice's transposition list (twenty steps along 31) cannot be
+    // multiplied out, so anything that reads it leaves a log line; the
+    // engine's toggles and transpositions leave none.
+    void ratiosAreRelativeOnly()
+    {
+        Arbor lattice;
+        lattice.initWithDefaults();
+        for (int i = 0; i < 20; ++i)
+            lattice.onTransposed(ArborRatio(31, 16), 31);
+        QCOMPARE(lattice.transposeSteps().size(), 20);
+        ArborContext::setLattice(&lattice);
+        loadProtocol();
+        const ArborRatio probe(ArborPath(QStringLiteral("/3"))); // reads the list: the probe works
+        QVERIFY(mLog->contains(QStringLiteral("no absolute ratio")));
+        mLog->clear();
+        QSignalSpy toggled(mPlayer.get(), &PdPlayer::noteToggled);
+        queue(*mPlayer, ArborEvent::Transpose, 5.0f);
+        toggle(*mPlayer, QStringLiteral("/3"));
+        mPlayer->processEvents();
+        ArborContext::setLattice(nullptr);
+        QVERIFY(!mLog->contains(QStringLiteral("ArborRatio:")));
+        QCOMPARE(toggled.count(), 1);
+        const ArborRatio r = toggled.at(0).at(0).value<ArborRatio>();
+        QCOMPARE(r, ArborRatio(15, 8));
+        QCOMPARE(r.absNumerator(), 0ull);
+        QCOMPARE(mLog->pdPrints(), onMessages(825, 1));
     }
 
     void macroQuery()
@@ -643,6 +714,36 @@ private slots:
         mPlayer->processEvents();
         QCOMPARE(mPlayer->voiceVolume(), float(PdMessageBuffer::MAX_CHUNKS - 1));
         QVERIFY(!mPlayer->isPatchOpen());
+        mPlayer->setOutput(nullptr);
+    }
+
+    // A wake for someone else's request (here a plain ClosePatch, as a wand
+    // mapping sends it) does not end the GUI's wait: only its own ticket does.
+    void handOverWaitsForItsTicket()
+    {
+        StreamFlagOutput output;
+        output.mRunning = true; // this test plays the audio thread
+        mPlayer->setOutput(&output);
+        std::atomic<bool> finished {false};
+        std::thread gui([&] {
+            mPlayer->unloadPatch();
+            finished = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(mLog->contains(QStringLiteral("GUI waiting for audio thread to unload patch")), 60000);
+        PdMessageBuffer::Chunk plain;
+        plain.mType = ArborEvent::ClosePatch;
+        plain.mValue = 1.0f;
+        for (int i = 0; i < 5; ++i) {
+            mPlayer->processChunk(&plain);
+            QTest::qWait(40);
+        }
+        const bool finishedEarly = finished.load();
+        mPlayer->processEvents(); // the ticketed request
+        gui.join();
+        QVERIFY(!finishedEarly);
+        QVERIFY(finished.load());
+        QVERIFY(!output.isMuted());
+        QVERIFY(!mLog->contains(QStringLiteral("finishing it on the GUI thread")));
         mPlayer->setOutput(nullptr);
     }
 
