@@ -1,12 +1,14 @@
 #include "PdMessageBuffer.h"
 
 #include "ArborEvent.h"
-#include "SpscByteRing.h"
 
 #include <QDebug>
 
 #include <cstring>
-#include <new>
+
+extern "C" {
+#include "z_ringbuffer.h"
+}
 
 namespace
 {
@@ -17,7 +19,8 @@ alignas(16) char sScratch[PdMessageBuffer::RING_BYTES];
 
 PdMessageBuffer::~PdMessageBuffer()
 {
-    delete mRing;
+    if (mRing)
+        rb_free(mRing);
     mRing = nullptr;
 }
 
@@ -25,13 +28,8 @@ bool PdMessageBuffer::init()
 {
     if (mRing)
         return true;
-    auto* ring = new (std::nothrow) SpscByteRing;
-    if (!ring || !ring->create(RING_BYTES)) {
-        delete ring;
-        return false;
-    }
-    mRing = ring;
-    return true;
+    mRing = rb_create(RING_BYTES);
+    return mRing != nullptr;
 }
 
 bool PdMessageBuffer::queueEvent(const ArborEvent* event)
@@ -52,25 +50,25 @@ bool PdMessageBuffer::writeChunk(const Chunk* chunk)
         qWarning() << "Command buffer not initialised, dropping event";
         return false;
     }
-    if (mRing->availableToWrite() < int(sizeof(Chunk))) {
+    if (rb_available_to_write(mRing) < int(sizeof(Chunk))) {
         qWarning() << "Command buffer full";
         return false;
     }
-    return mRing->write(chunk, int(sizeof(Chunk)));
+    return rb_write_to_buffer(mRing, 1, reinterpret_cast<const char*>(chunk), int(sizeof(Chunk))) == 0;
 }
 
 void PdMessageBuffer::processEvents(ChunkList& out)
 {
     if (!mRing)
         return;
-    int bytes = mRing->availableToRead();
+    int bytes = rb_available_to_read(mRing);
     if (bytes <= 0)
         return;
     // Every write is one whole chunk, so this only trims a torn snapshot.
     bytes -= bytes % int(sizeof(Chunk));
     if (bytes > RING_BYTES)
         bytes = RING_BYTES - RING_BYTES % int(sizeof(Chunk));
-    if (bytes == 0 || !mRing->read(sScratch, bytes))
+    if (bytes == 0 || rb_read_from_buffer(mRing, sScratch, bytes) != 0)
         return;
     const int count = bytes / int(sizeof(Chunk));
     for (int i = 0; i < count; ++i)
@@ -79,5 +77,5 @@ void PdMessageBuffer::processEvents(ChunkList& out)
 
 int PdMessageBuffer::pendingBytes() const
 {
-    return mRing ? mRing->availableToRead() : 0;
+    return mRing ? rb_available_to_read(mRing) : 0;
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 class ArborEvent;
-class SpscByteRing;
+struct ring_buffer;
 
 // One lock-free single-producer/single-consumer ring of flattened events.
 // The producer thread queues events; the audio thread drains them.
@@ -49,5 +49,5 @@ public:
     int pendingBytes() const;
 
 private:
-    SpscByteRing* mRing = nullptr;
+    ring_buffer* mRing = nullptr;
 };

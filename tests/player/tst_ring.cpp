@@ -5,7 +5,6 @@
 
 #include "ArborEvent.h"
 #include "ArborPath.h"
-#include "SpscByteRing.h"
 
 #include <QSignalSpy>
 
@@ -96,57 +95,6 @@ private slots:
             }
         }
         QCOMPARE(buffer.pendingBytes(), 0);
-    }
-
-    // The byte ring under the chunks with lengths that split copies at the
-    // end of the storage: contents survive, a write that does not fit is
-    // refused whole, a read of more than is waiting takes nothing.
-    void byteRing_data()
-    {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("length");
-        QTest::newRow("single bytes") << 16 << 1;
-        QTest::newRow("13 in 64") << 64 << 13;
-        QTest::newRow("almost the whole ring") << 256 << 255;
-        QTest::newRow("odd size") << 1001 << 333;
-    }
-    void byteRing()
-    {
-        QFETCH(int, size);
-        QFETCH(int, length);
-        SpscByteRing ring;
-        QVERIFY(!ring.isCreated());
-        QVERIFY(!ring.write("x", 1));
-        QVERIFY(ring.create(size));
-        QVERIFY(!ring.create(size)); // once only
-        QCOMPARE(ring.availableToWrite(), size - 1);
-        std::vector<unsigned char> in(static_cast<std::size_t>(length), 0);
-        std::vector<unsigned char> out(static_cast<std::size_t>(length), 0);
-        unsigned char next = 0;
-        for (int round = 0; round < 3 * size; ++round) {
-            for (unsigned char& c : in)
-                c = next++;
-            QVERIFY(ring.write(in.data(), length));
-            QCOMPARE(ring.availableToRead(), length);
-            QVERIFY(!ring.read(out.data(), length + 1));
-            QCOMPARE(ring.availableToRead(), length);
-            QVERIFY(ring.read(out.data(), length));
-            QCOMPARE(out, in);
-            QCOMPARE(ring.availableToRead(), 0);
-        }
-        // Fill up: the last byte stays free and a write that does not fit
-        // leaves the ring as it was.
-        int written = 0;
-        while (ring.write(in.data(), length))
-            written += length;
-        QCOMPARE(written, (size - 1) / length * length);
-        QCOMPARE(ring.availableToRead(), written);
-        QCOMPARE(ring.availableToWrite(), size - 1 - written);
-        QVERIFY(ring.write(in.data(), size - 1 - written));
-        QCOMPARE(ring.availableToWrite(), 0);
-        QVERIFY(!ring.write(in.data(), 1));
-        QVERIFY(ring.read(out.data(), length));
-        QCOMPARE(out, in);
     }
 
     void chunkContents_data()
