@@ -9,6 +9,7 @@
 // (Qt's containers allocate through malloc). The counter is armed only
 // around the measured call; the benchmark is single-threaded.
 
+#include "DistinctPaths.h"
 #include "ArborPath.h"
 #include "ArborRatio.h"
 #include "PaAudioOutput.h"
@@ -33,6 +34,8 @@
 #include <vector>
 
 // ------------------------------------------------------------ allocation count
+
+using PlayerTest::distinctPaths;
 
 namespace
 {
@@ -133,29 +136,6 @@ PdPlayer* sPlayer = nullptr;
 QTemporaryDir* sFolder = nullptr;
 std::vector<float> sBlock(FRAMES * 2);
 
-// Paths of `n` distinct ratios between 40 Hz and 8 kHz above A 440.
-QStringList distinctPaths(int n)
-{
-    const int steps[] = {2, 3, 5, 7, 11, -2, -3, -5, -7, -11};
-    QStringList out;
-    if (n <= 0)
-        return out;
-    QSet<QString> seen;
-    for (int a : steps)
-        for (int b : steps)
-            for (int c : steps) {
-                const QString path = QStringLiteral("/%1/%2/%3").arg(a).arg(b).arg(c);
-                const ArborRatio r = ArborRatio::relativeFromPath(ArborPath(path));
-                const double f = r.toDouble() * 440.0;
-                if (r.isNull() || f < 40.0 || f > 8000.0 || seen.contains(r.toString()))
-                    continue;
-                seen.insert(r.toString());
-                out << path;
-                if (out.size() == n)
-                    return out;
-            }
-    return out;
-}
 
 // One audio callback: drain and execute both rings, render one block.
 void callback()

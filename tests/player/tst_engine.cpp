@@ -1,6 +1,7 @@
 // The engine over real libpd and the real patch set, without a sound card:
 // the test plays the audio thread (processEvents and block rendering) itself.
 
+#include "DistinctPaths.h"
 #include "PlayerTestSupport.h"
 
 #include "Arbor.h"
@@ -60,27 +61,6 @@ QStringList onMessages(float f, int voice, float volume = 1.0f)
             QStringLiteral("arbor-in: 1 1 %1").arg(voice)};
 }
 
-// 129 distinct paths whose notes lie well inside the audible range.
-QStringList distinctPaths(int n)
-{
-    const int steps[] = {2, 3, 5, 7, 11, -2, -3, -5, -7, -11};
-    QStringList out;
-    QSet<QString> ratios;
-    for (int a : steps)
-        for (int b : steps)
-            for (int c : steps) {
-                const QString path = QStringLiteral("/%1/%2/%3").arg(a).arg(b).arg(c);
-                const ArborRatio r = ArborRatio::relativeFromPath(ArborPath(path));
-                const double f = r.toDouble() * 440.0;
-                if (r.isNull() || f < 40.0 || f > 8000.0 || ratios.contains(r.toString()))
-                    continue;
-                ratios.insert(r.toString());
-                out << path;
-                if (out.size() == n)
-                    return out;
-            }
-    return out;
-}
 }
 
 class TestEngine : public QObject

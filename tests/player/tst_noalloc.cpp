@@ -7,6 +7,7 @@
 // connected; queued receivers, as the application connects them, do
 // allocate in Qt's event posting, which is not counted here.
 
+#include "DistinctPaths.h"
 #include "PlayerTestSupport.h"
 
 #include "ArborPath.h"
@@ -91,28 +92,6 @@ using namespace PlayerTest;
 
 namespace
 {
-QStringList distinctPaths(int n)
-{
-    const int steps[] = {2, 3, 5, 7, 11, -2, -3, -5, -7, -11};
-    QStringList out;
-    if (n <= 0)
-        return out;
-    QSet<QString> seen;
-    for (int a : steps)
-        for (int b : steps)
-            for (int c : steps) {
-                const QString path = QStringLiteral("/%1/%2/%3").arg(a).arg(b).arg(c);
-                const ArborRatio r = ArborRatio::relativeFromPath(ArborPath(path));
-                const double f = r.toDouble() * 440.0;
-                if (r.isNull() || f < 40.0 || f > 8000.0 || seen.contains(r.toString()))
-                    continue;
-                seen.insert(r.toString());
-                out << path;
-                if (out.size() == n)
-                    return out;
-            }
-    return out;
-}
 
 // A full ring holding every request type that has no error path: toggles
 // over 160 balls (so later note-ons steal), releases, all notes off,
