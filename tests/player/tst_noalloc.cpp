@@ -7,6 +7,7 @@
 // connected; queued receivers, as the application connects them, do
 // allocate in Qt's event posting, which is not counted here.
 
+#include "AllocationCounter.h"
 #include "DistinctPaths.h"
 #include "PlayerTestSupport.h"
 
@@ -15,78 +16,12 @@
 
 #include <QSet>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 
 namespace
 {
-std::atomic<bool> sArmed {false};
-std::atomic<long> sCount {0};
-
-inline void count()
-{
-    if (sArmed.load(std::memory_order_relaxed))
-        sCount.fetch_add(1, std::memory_order_relaxed);
+void arm() { PlayerTest::armAllocationCounter(); }
+long disarm() { return PlayerTest::disarmAllocationCounter().total(); }
 }
-
-void arm()
-{
-    sCount = 0;
-    sArmed = true;
-}
-
-long disarm()
-{
-    sArmed = false;
-    return sCount.load();
-}
-}
-
-extern "C" void* __libc_malloc(size_t);
-extern "C" void* __libc_calloc(size_t, size_t);
-extern "C" void* __libc_realloc(void*, size_t);
-extern "C" void* __libc_memalign(size_t, size_t);
-
-extern "C" void* malloc(size_t n)
-{
-    count();
-    return __libc_malloc(n);
-}
-extern "C" void* calloc(size_t n, size_t s)
-{
-    count();
-    return __libc_calloc(n, s);
-}
-extern "C" void* realloc(void* p, size_t n)
-{
-    count();
-    return __libc_realloc(p, n);
-}
-extern "C" void* memalign(size_t alignment, size_t n)
-{
-    count();
-    return __libc_memalign(alignment, n);
-}
-void* operator new(std::size_t n)
-{
-    count();
-    void* p = __libc_malloc(n ? n : 1);
-    if (!p)
-        std::abort();
-    return p;
-}
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept
-{
-    count();
-    return __libc_malloc(n ? n : 1);
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 using namespace PlayerTest;
 

@@ -1,0 +1,87 @@
+#include "AllocationCounter.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace
+{
+std::atomic<bool> sArmed {false};
+std::atomic<long> sNews {0};
+std::atomic<long> sMallocs {0};
+
+// Out of line so that a debugger can stop on an armed allocation:
+//   gdb -ex 'break countedAllocation' ./bench_player
+__attribute__((noinline)) void countedAllocation(std::atomic<long>& counter)
+{
+    counter.fetch_add(1, std::memory_order_relaxed);
+}
+
+inline void count(std::atomic<long>& counter)
+{
+    if (sArmed.load(std::memory_order_relaxed))
+        countedAllocation(counter);
+}
+} // namespace
+
+namespace PlayerTest
+{
+void armAllocationCounter()
+{
+    sNews = 0;
+    sMallocs = 0;
+    sArmed.store(true, std::memory_order_release);
+}
+
+Allocations disarmAllocationCounter()
+{
+    sArmed.store(false, std::memory_order_release);
+    return Allocations {sNews.load(), sMallocs.load()};
+}
+} // namespace PlayerTest
+
+extern "C" void* __libc_malloc(size_t);
+extern "C" void* __libc_calloc(size_t, size_t);
+extern "C" void* __libc_realloc(void*, size_t);
+extern "C" void* __libc_memalign(size_t, size_t);
+
+extern "C" void* malloc(size_t n)
+{
+    count(sMallocs);
+    return __libc_malloc(n);
+}
+extern "C" void* calloc(size_t n, size_t s)
+{
+    count(sMallocs);
+    return __libc_calloc(n, s);
+}
+extern "C" void* realloc(void* p, size_t n)
+{
+    count(sMallocs);
+    return __libc_realloc(p, n);
+}
+extern "C" void* memalign(size_t alignment, size_t n)
+{
+    count(sMallocs);
+    return __libc_memalign(alignment, n);
+}
+
+void* operator new(std::size_t n)
+{
+    count(sNews);
+    void* p = __libc_malloc(n ? n : 1);
+    if (!p)
+        std::abort(); // out of memory while counting: nothing sensible is left to measure
+    return p;
+}
+void* operator new[](std::size_t n) { return operator new(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept
+{
+    count(sNews);
+    return __libc_malloc(n ? n : 1);
+}
+void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
