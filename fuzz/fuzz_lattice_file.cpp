@@ -1,6 +1,8 @@
 // Lattice file bytes -> JSON -> Arbor::read on a fresh lattice, then the
 // operations that walk the tree. Whatever was read must write back to a
 // document that reads again to the same thing.
+#define ARBOR_FUZZ_READS_JSON
+#include "FuzzSupport.h"
 #include "Arbor.h"
 #include "ArborBall.h"
 
@@ -10,21 +12,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-// Qt 5.15's JSON parser leaks its partly built containers on some syntax
-// errors (a one-off per input, inside QJsonDocument::fromJson). That is not
-// ours to fix; leaks whose allocation runs through Qt Core are ignored so that
-// leaks of our own objects are still reported.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libQt5Core.so\n";
-}
-
 namespace
 {
-void silent(QtMsgType, const QMessageLogContext&, const QString&)
-{
-}
-
 void walk(Arbor& lattice, ArborBall* ball)
 {
     ball->absPathSteps();
@@ -41,14 +30,9 @@ void walk(Arbor& lattice, ArborBall* ball)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const bool quiet = [] {
-        qInstallMessageHandler(silent);
-        return true;
-    }();
-    (void)quiet;
+    FuzzSupport::silenceQtMessages();
 
-    const QJsonDocument doc = QJsonDocument::fromJson(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(data), int(size)));
+    const QJsonDocument doc = FuzzSupport::jsonOf(data, size);
 
     Arbor lattice;
     lattice.read(doc.object());

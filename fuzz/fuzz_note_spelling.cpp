@@ -2,6 +2,7 @@
 // frequency, a calibration and lattice steps. Whatever comes in, a spelled
 // note keeps its accidental within a double flat and a double sharp, its
 // letter within C..B and, once it has a usable pitch, its cents in the window.
+#include "FuzzSupport.h"
 #include "ArborContext.h"
 #include "Note.h"
 #include "NoteInterval.h"
@@ -17,10 +18,6 @@
 
 namespace
 {
-void silent(QtMsgType, const QMessageLogContext&, const QString&)
-{
-}
-
 void check(bool ok)
 {
     if (!ok)
@@ -71,11 +68,7 @@ struct Reader
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const bool quiet = [] {
-        qInstallMessageHandler(silent);
-        return true;
-    }();
-    (void)quiet;
+    FuzzSupport::silenceQtMessages();
     static Settings settings;
     ArborContext::setSettings(&settings);
 

@@ -1,5 +1,7 @@
 // Options file bytes -> JSON -> Settings::read, then write. What was written
 // must read back to the same options.
+#define ARBOR_FUZZ_READS_JSON
+#include "FuzzSupport.h"
 #include "Settings.h"
 
 #include <QJsonDocument>
@@ -8,32 +10,11 @@
 #include <cstdint>
 #include <cstdlib>
 
-// Qt 5.15's JSON parser leaks its partly built containers on some syntax
-// errors (a one-off per input, inside QJsonDocument::fromJson). That is not
-// ours to fix; leaks whose allocation runs through Qt Core are ignored so that
-// leaks of our own objects are still reported.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libQt5Core.so\n";
-}
-
-namespace
-{
-void silent(QtMsgType, const QMessageLogContext&, const QString&)
-{
-}
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const bool quiet = [] {
-        qInstallMessageHandler(silent);
-        return true;
-    }();
-    (void)quiet;
+    FuzzSupport::silenceQtMessages();
 
-    const QJsonDocument doc = QJsonDocument::fromJson(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(data), int(size)));
+    const QJsonDocument doc = FuzzSupport::jsonOf(data, size);
     Settings settings;
     settings.read(doc.object());
     QJsonObject first;

@@ -1,5 +1,7 @@
 // Tag map file bytes -> JSON -> RfidMap::read, then write. Reading what was
 // written gives the same map again.
+#define ARBOR_FUZZ_READS_JSON
+#include "FuzzSupport.h"
 #include "ArborEvent.h"
 #include "RfidMap.h"
 
@@ -11,31 +13,11 @@
 #include <cstdint>
 #include <cstdlib>
 
-// Qt 5.15's JSON parser leaks its partly built containers on some syntax
-// errors (inside QJsonDocument::fromJson). Leaks whose allocation runs through
-// Qt Core are ignored so that leaks of our own objects are still reported.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libQt5Core.so\n";
-}
-
-namespace
-{
-void silent(QtMsgType, const QMessageLogContext&, const QString&)
-{
-}
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const bool quiet = [] {
-        qInstallMessageHandler(silent);
-        return true;
-    }();
-    (void)quiet;
+    FuzzSupport::silenceQtMessages();
 
-    const QJsonDocument doc = QJsonDocument::fromJson(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(data), int(size)));
+    const QJsonDocument doc = FuzzSupport::jsonOf(data, size);
     RfidMap map;
     map.read(doc.object());
     if (map.size() > doc.object().size())

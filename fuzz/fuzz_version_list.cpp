@@ -2,6 +2,8 @@
 // address rules on what was read. Checks that hold for any input: a file
 // name is always usable in one folder, only web addresses pass, and
 // "newer" is a strict order on the versions seen.
+#define ARBOR_FUZZ_READS_JSON
+#include "FuzzSupport.h"
 #include "Appcast.h"
 #include "UpdateUrls.h"
 
@@ -12,20 +14,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-// Qt 5.15's JSON parser leaks its partly built containers on some syntax
-// errors (inside QJsonDocument::fromJson). Leaks whose allocation runs through
-// Qt Core are ignored so that leaks of our own objects are still reported.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libQt5Core.so\n";
-}
-
 namespace
 {
-void silent(QtMsgType, const QMessageLogContext&, const QString&)
-{
-}
-
 void checkFileName(const QString& name)
 {
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")
@@ -60,13 +50,9 @@ void checkOrder(const QString& a, const QString& b)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const bool quiet = [] {
-        qInstallMessageHandler(silent);
-        return true;
-    }();
-    (void)quiet;
+    FuzzSupport::silenceQtMessages();
 
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), int(size));
+    const QByteArray bytes = FuzzSupport::bytesOf(data, size);
     Appcast appcast;
     QString error;
     const bool ok = Appcast::read(bytes, QStringLiteral("osx"), &appcast, &error);
