@@ -7,7 +7,9 @@
 //
 // Allocations are counted by replacing operator new and the malloc family
 // (Qt's containers allocate through malloc). The counter is armed only
-// around the measured call; the benchmark is single-threaded.
+// around the measured call. The timed benchmarks run on the main thread,
+// which owns the engine; the allocation summary runs the audio work on a
+// second thread, as the callback does, while the main thread waits.
 
 #include "AllocationCounter.h"
 #include "DistinctPaths.h"
@@ -28,6 +30,7 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <thread>
 #include <cstdio>
 #include <vector>
 
@@ -41,6 +44,20 @@ namespace
 {
 void arm() { PlayerTest::armAllocationCounter(); }
 Allocations disarm() { return PlayerTest::disarmAllocationCounter(); }
+
+// Runs `work` on a thread of its own with the counter armed around it.
+template <typename F>
+Allocations onAudioThread(F work)
+{
+    Allocations a;
+    std::thread audio([&] {
+        arm();
+        work();
+        a = disarm();
+    });
+    audio.join();
+    return a;
+}
 }
 
 // ------------------------------------------------------------ set-up
@@ -178,7 +195,7 @@ BENCHMARK(BM_Drain1023)
 
 void printAllocations(const char* what, const Allocations& a)
 {
-    std::printf("  %-62s %6ld  (operator new %ld, malloc family %ld)\n", what, a.total(), a.mNews, a.mMallocs);
+    std::printf("  %-68s %6ld  (operator new %ld, malloc family %ld)\n", what, a.total(), a.mNews, a.mMallocs);
 }
 
 void allocationSummary()
@@ -190,10 +207,10 @@ void allocationSummary()
             sPlayer->unloadPatch();
             continue;
         }
-        arm();
-        for (int i = 0; i < 1000; ++i)
-            callback();
-        const Allocations a = disarm();
+        const Allocations a = onAudioThread([] {
+            for (int i = 0; i < 1000; ++i)
+                callback();
+        });
         char what[96];
         std::snprintf(what, sizeof(what), "1000 callbacks, %d voices sounding, no requests:", voices);
         printAllocations(what, a);
@@ -202,31 +219,36 @@ void allocationSummary()
 
     const QStringList paths = distinctPaths(64);
     queueFullRing(paths);
-    arm();
-    sPlayer->processEvents();
-    printAllocations("drain + execute of 1023 requests, no patch open:", disarm());
-
-    openShell();
-    queueFullRing(paths);
-    arm();
-    sPlayer->processEvents();
-    printAllocations("drain + execute of 1023 requests, shell open:", disarm());
-    arm();
-    for (int i = 0; i < 200; ++i)
-        callback();
-    printAllocations("the 200 callbacks after it (releases and stolen voices end):", disarm());
+    printAllocations("drain + execute of 1023 requests, no patch open:",
+                     onAudioThread([] { sPlayer->processEvents(); }));
 
     // The application connects the engine's signals queued to objects of
-    // the GUI thread: every emission then posts an event.
+    // the GUI thread; the audio thread leaves result records for them.
     QObject receiver;
-    QObject::connect(sPlayer, &PdPlayer::noteToggled, &receiver, [](ArborRatio, bool) {}, Qt::QueuedConnection);
-    QObject::connect(sPlayer, &PdPlayer::macroValueChanged, &receiver, [](int, float) {}, Qt::QueuedConnection);
-    QObject::connect(sPlayer, &PdPlayer::volumeChanged, &receiver, [](float) {}, Qt::QueuedConnection);
-    queueFullRing(paths);
-    arm();
-    sPlayer->processEvents();
-    printAllocations("the same drain with queued signal receivers connected:", disarm());
+    long delivered = 0;
+    QObject::connect(sPlayer, &PdPlayer::noteToggled, &receiver, [&delivered](ArborRatio, bool) { ++delivered; },
+                     Qt::QueuedConnection);
+    QObject::connect(sPlayer, &PdPlayer::macroValueChanged, &receiver, [&delivered](int, float) { ++delivered; },
+                     Qt::QueuedConnection);
+    QObject::connect(sPlayer, &PdPlayer::volumeChanged, &receiver, [&delivered](float) { ++delivered; },
+                     Qt::QueuedConnection);
+    openShell();
+    sPlayer->deliverResults();
     QCoreApplication::processEvents();
+    delivered = 0;
+    queueFullRing(paths);
+    printAllocations("drain + execute of 1023 requests, shell open, receivers connected:",
+                     onAudioThread([] { sPlayer->processEvents(); }));
+    printAllocations("the 200 callbacks after it (releases and stolen voices end):", onAudioThread([] {
+                         for (int i = 0; i < 200; ++i)
+                             callback();
+                     }));
+    QElapsedTimer gui;
+    gui.start();
+    sPlayer->deliverResults();
+    QCoreApplication::processEvents();
+    std::printf("  GUI thread: %ld signals delivered from the result ring in %.2f ms\n", delivered,
+                gui.nsecsElapsed() / 1e6);
     QObject::disconnect(sPlayer, nullptr, &receiver, nullptr);
     sPlayer->unloadPatch();
 }

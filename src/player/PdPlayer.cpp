@@ -4,6 +4,7 @@
 #include "ArborPath.h"
 #include "AudioOutput.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QMutexLocker>
@@ -53,6 +54,7 @@ std::atomic<bool> PdPlayer::sAudioDebug {false};
 
 PdPlayer::PdPlayer(QObject* parent)
     : QObject(parent)
+    , mOwnerThread(QThread::currentThreadId())
 {
     sThis = this;
     qRegisterMetaType<ArborRatio>("ArborRatio");
@@ -80,6 +82,17 @@ bool PdPlayer::init()
         qCritical() << "failed to allocate serial command buffer";
         return false;
     }
+    if (!mResults.init()) {
+        qCritical() << "failed to allocate the engine's result buffer";
+        return false;
+    }
+    if (QCoreApplication::instance() && onOwnerThread() && !mResultTimer.isActive()) {
+        // A 256-frame block lasts 5.8 ms: the GUI hears of a change within
+        // about one block.
+        mResultTimer.setInterval(5);
+        connect(&mResultTimer, &QTimer::timeout, this, &PdPlayer::deliverResults);
+        mResultTimer.start();
+    }
     qWarning() << "calling libpd init";
     libpd_set_printhook(&PdPlayer::pdPrintHook);
     libpd_set_listhook(reinterpret_cast<t_libpd_listhook>(&PdPlayer::pdListHook));
@@ -101,6 +114,8 @@ void PdPlayer::term()
     if (!mInitialised)
         return;
     unloadPatch();
+    deliverResults();
+    mResultTimer.stop();
 }
 
 // ---------------------------------------------------------------- queueing
@@ -163,28 +178,28 @@ void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk, bool fromGui)
     case ArborEvent::VoiceVolumeChange:
     case ArborEvent::VoiceVolumeSet:
         mVoiceVolume = chunk->mType == ArborEvent::VoiceVolumeSet ? value : mVoiceVolume + value;
-        emit voiceVolumeChanged(mVoiceVolume);
+        report(PdResultBuffer::VoiceVolumeChanged, 0, mVoiceVolume);
         break;
     case ArborEvent::MasterVolumeChange:
     case ArborEvent::MasterVolumeSet:
         mVolume = chunk->mType == ArborEvent::MasterVolumeSet ? value : mVolume + value;
         sendPdVolumeMessage(mVolume);
-        emit volumeChanged(mVolume);
+        report(PdResultBuffer::VolumeChanged, 0, mVolume);
         break;
     case ArborEvent::Monophonic:
         mMonophonic = value > 0.5f;
         mMonoVoice = -1;
-        emit monophonicChanged(mMonophonic);
+        report(PdResultBuffer::MonophonicChanged, mMonophonic ? 1 : 0, 0.0f);
         break;
     case ArborEvent::PatchStep:
         if (value > 0.0f)
-            emit patchIncRequested();
+            report(PdResultBuffer::PatchIncRequested, 0, 0.0f);
         else
-            emit patchDecRequested();
+            report(PdResultBuffer::PatchDecRequested, 0, 0.0f);
         break;
     case ArborEvent::BaseFrequency:
         mBaseFrequency = value;
-        emit baseFrequencyChanged(value);
+        report(PdResultBuffer::BaseFrequencyChanged, 0, value);
         break;
     case ArborEvent::PrimeToggle: {
         // Truncation towards zero, checked before the conversion.
@@ -195,7 +210,7 @@ void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk, bool fromGui)
         const int p = int(value);
         const bool enabled = !mPrimeEnabled[std::uint64_t(p)];
         mPrimeEnabled[std::uint64_t(p)] = enabled;
-        emit primeEnabledToggled(p, enabled);
+        report(PdResultBuffer::PrimeToggled, p, enabled ? 1.0f : 0.0f);
         break;
     }
     case ArborEvent::MacroValue1:
@@ -208,7 +223,7 @@ void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk, bool fromGui)
     case ArborEvent::MacroValue8: {
         const int n = chunk->mType - 10;
         sendPdVoiceMessage(PdVoiceMessageType(n + 3), value, -1.0f);
-        emit macroValueChanged(n, value);
+        report(PdResultBuffer::MacroValueChanged, n, value);
         break;
     }
     case ArborEvent::OpenPatch:
@@ -217,6 +232,84 @@ void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk, bool fromGui)
         break;
     default:
         break; // unknown types travel through and are ignored
+    }
+}
+
+// ---------------------------------------------------------------- results
+
+bool PdPlayer::onOwnerThread() const
+{
+    // pthread_self underneath: nothing is allocated, also on a thread Qt
+    // never saw (the audio callback's).
+    return QThread::currentThreadId() == mOwnerThread;
+}
+
+void PdPlayer::report(PdResultBuffer::Kind kind, int number, float value, const ArborRatio* ratio)
+{
+    PdResultBuffer::Result result;
+    result.mKind = kind;
+    result.mInt = number;
+    result.mValue = value;
+    if (ratio) {
+        result.mNumerator = ratio->numerator();
+        result.mDenominator = ratio->denominator();
+    }
+    if (onOwnerThread()) {
+        deliverResults(); // what the audio thread reported comes first
+        emitResult(result);
+        return;
+    }
+    mResults.write(result); // a full ring counts the drop
+}
+
+void PdPlayer::deliverResults()
+{
+    if (!onOwnerThread())
+        return; // one reader only: the engine's own thread
+    PdResultBuffer::Result result;
+    while (mResults.read(result))
+        emitResult(result);
+    if (const std::uint32_t dropped = mResults.takeDropped())
+        qWarning() << "the GUI fell behind the audio thread:" << dropped
+                   << "engine changes were not shown (note cards or controls may be out of date)";
+}
+
+void PdPlayer::emitResult(const PdResultBuffer::Result& r)
+{
+    switch (r.mKind) {
+    case PdResultBuffer::NoteOn:
+    case PdResultBuffer::NoteOff:
+        emit noteToggled(ArborRatio(r.mNumerator, r.mDenominator), r.mKind == PdResultBuffer::NoteOn);
+        break;
+    case PdResultBuffer::Transposed:
+        emit transposed(ArborRatio(r.mNumerator, r.mDenominator), r.mInt);
+        break;
+    case PdResultBuffer::VolumeChanged:
+        emit volumeChanged(r.mValue);
+        break;
+    case PdResultBuffer::VoiceVolumeChanged:
+        emit voiceVolumeChanged(r.mValue);
+        break;
+    case PdResultBuffer::BaseFrequencyChanged:
+        emit baseFrequencyChanged(r.mValue);
+        break;
+    case PdResultBuffer::MonophonicChanged:
+        emit monophonicChanged(r.mInt != 0);
+        break;
+    case PdResultBuffer::PrimeToggled:
+        emit primeEnabledToggled(r.mInt, r.mValue > 0.5f);
+        break;
+    case PdResultBuffer::MacroValueChanged:
+        emit macroValueChanged(r.mInt, r.mValue);
+        break;
+    case PdResultBuffer::PatchIncRequested:
+        emit patchIncRequested();
+        break;
+    case PdResultBuffer::PatchDecRequested:
+        emit patchDecRequested();
+        break;
+    default:
+        break;
     }
 }
 
@@ -320,7 +413,7 @@ void PdPlayer::noteOn(const ArborRatio& ratio)
         sendPdVoiceMessage(Volume, mVoiceVolume, float(index));
         sendPdVoiceMessage(Gate, 1.0f, float(index));
     }
-    emit noteToggled(ratio, true);
+    report(PdResultBuffer::NoteOn, 0, 0.0f, &ratio);
 }
 
 void PdPlayer::noteOff(const ArborRatio& ratio)
@@ -331,7 +424,7 @@ void PdPlayer::noteOff(const ArborRatio& ratio)
     PD_AUDIO_DEBUG << "noteOff for ratio" << ratio.toString() << "voice" << entry->mVoice;
     entry->mReleased = true;
     sendPdVoiceMessage(Gate, 0.0f, float(entry->mVoice));
-    emit noteToggled(ratio, false);
+    report(PdResultBuffer::NoteOff, 0, 0.0f, &ratio);
 }
 
 void PdPlayer::allNotesOff()
@@ -363,7 +456,7 @@ void PdPlayer::transpose(signed char step)
         }
         mTransposition *= stepRatio;
     }
-    emit transposed(mTransposition, int(step));
+    report(PdResultBuffer::Transposed, int(step), 0.0f, &mTransposition);
 }
 
 void PdPlayer::onVoiceStopped(int voiceIndex)
@@ -667,6 +760,7 @@ void PdPlayer::unloadPatch()
     QThread::msleep(50);
     if (mOutput)
         mOutput->unmute();
+    deliverResults();
     qDebug() << "GUI woke up after unloading patch";
 }
 
@@ -688,6 +782,8 @@ bool PdPlayer::loadPatch(const QFileInfo& file)
         mPendingPatchName = nullptr;
         mPendingPatchDir = nullptr;
     }
+    // The releases of the closed patch's notes are shown first.
+    deliverResults();
     if (failed)
         return false;
     emit patchLoaded(file.absoluteFilePath());

@@ -4,6 +4,7 @@
 #include "ArborRatio.h"
 #include "NoteMap.h"
 #include "PdMessageBuffer.h"
+#include "PdResultBuffer.h"
 #include "StaticArray.h"
 
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 #include <QWaitCondition>
 
 #include <atomic>
@@ -21,8 +23,14 @@ struct _atom;
 
 // The sound engine: 128 voices over an embedded Pd patch. Requests arrive as
 // flattened events through two command rings and are executed on the audio
-// thread (processEvents, once per block); results go back as signals, which
-// every receiver connects queued.
+// thread (processEvents, once per block). Results go back as signals, which
+// every receiver connects queued. Posting a queued signal allocates, so the
+// audio thread does not emit: it writes fixed-size result records into a
+// third ring, and the engine's own thread (the one that constructed it)
+// emits the signals when it empties that ring, every few milliseconds and
+// before anything it emits itself. When the engine's own thread executes
+// the requests (no stream runs, or a test drives it) the signals are
+// emitted at once.
 class PdPlayer : public QObject
 {
     Q_OBJECT
@@ -115,6 +123,9 @@ public:
 public slots:
     bool queueEventGui(const ArborEvent* event);
     bool queueEventSerial(const ArborEvent* event);
+    // The engine's own thread: emits the signal of every result the audio
+    // thread left, oldest first. Does nothing on any other thread.
+    void deliverResults();
 
 signals:
     void noteToggled(ArborRatio ratio, bool on);
@@ -144,10 +155,18 @@ private:
     // request could not be queued.
     bool handOver(ArborEvent::Type type, const char* waitingText);
     bool streamRunning() const;
+    bool onOwnerThread() const;
+    // Reports a result: emitted at once on the engine's own thread, queued
+    // in the result ring on any other.
+    void report(PdResultBuffer::Kind kind, int number, float value, const ArborRatio* ratio = nullptr);
+    void emitResult(const PdResultBuffer::Result& result);
 
     PdMessageBuffer mGuiBuffer;
     PdMessageBuffer mSerialBuffer;
     PdMessageBuffer::ChunkList mChunks;
+    PdResultBuffer mResults;
+    QTimer mResultTimer;
+    Qt::HANDLE mOwnerThread = nullptr;
 
     ArborRatio mTransposition {1, 1};
     float mVolume = 0.8f;

@@ -3,9 +3,13 @@
 // Sine voice patch. operator new and the malloc family (Qt's containers
 // allocate through malloc) are replaced by counting versions for this
 // executable; the count is armed only around the audio-thread work.
-// Emitting the engine's signals allocates nothing while nothing is
-// connected; queued receivers, as the application connects them, do
-// allocate in Qt's event posting, which is not counted here.
+// The requests are also executed on a second thread, as the audio callback
+// executes them, with the shell and the Sine voice open and the engine's
+// signals connected queued to an object of the main thread, as the
+// application connects them: the audio thread then only writes result
+// records, and the signals arrive once the main thread empties that ring.
+// The counter counts every thread; the main thread waits in join() while it
+// is armed.
 
 #include "AllocationCounter.h"
 #include "DistinctPaths.h"
@@ -15,6 +19,8 @@
 #include "ArborRatio.h"
 
 #include <QSet>
+
+#include <thread>
 
 
 namespace
@@ -32,8 +38,13 @@ namespace
 // over 160 balls (so later note-ons steal), releases, all notes off,
 // transpositions up, down and back, volumes, mono and poly, patch steps,
 // base frequency, prime toggles (each twice), macros, unknown types.
-void queueEveryRequest(PdPlayer& player, const QStringList& paths)
+// Returns how many of them are toggles, and in `reporting` how many of the
+// others report a change (all but AllNotesOff and the unknown types).
+int queueEveryRequest(PdPlayer& player, const QStringList& paths, int* reporting = nullptr)
 {
+    int toggles = 0;
+    if (reporting)
+        *reporting = 0;
     const ArborEvent::Type cycle[] = {ArborEvent::AllNotesOff,       ArborEvent::Transpose,
                                       ArborEvent::VoiceVolumeChange, ArborEvent::VoiceVolumeSet,
                                       ArborEvent::MasterVolumeChange, ArborEvent::MasterVolumeSet,
@@ -45,10 +56,13 @@ void queueEveryRequest(PdPlayer& player, const QStringList& paths)
     for (int i = 0; i < PdMessageBuffer::MAX_CHUNKS; ++i) {
         if (i % 3 != 2) {
             toggle(player, paths.at(i % paths.size()));
+            ++toggles;
             continue;
         }
         const int k = (i / 3) % cycleLength;
         const ArborEvent::Type type = cycle[k];
+        if (reporting && type != ArborEvent::AllNotesOff && type >= 0 && type <= 20)
+            ++*reporting;
         float value = 0.5f;
         if (type == ArborEvent::Transpose)
             value = float((i / 3) % 3 == 0 ? 3 : (i / 3) % 3 == 1 ? -3 : 0);
@@ -62,6 +76,7 @@ void queueEveryRequest(PdPlayer& player, const QStringList& paths)
             value = 5.0f; // flipped an even number of times per ring
         queue(player, type, value);
     }
+    return toggles;
 }
 }
 
@@ -143,6 +158,65 @@ private slots:
         const long n = disarm();
         QCOMPARE(n, 0L);
         QCOMPARE(peak > 0.0f, voices > 0 && !muted);
+        player.unloadPatch();
+    }
+
+    // Every signal the audio thread causes, connected queued; the shell open
+    // so that every note, macro and volume goes through Pd and the voices.
+    void audioThreadWithReceiversAndPatch()
+    {
+        RuntimeFolder folder;
+        QVERIFY(folder.isValid());
+        PdPlayer player;
+        QVERIFY(player.init());
+        player.initAudio(2, 44100);
+        QVERIFY(player.loadPatch(folder.main()));
+        QObject receiver;
+        int toggles = 0, others = 0;
+        const auto other = [&others] { ++others; };
+        connect(&player, &PdPlayer::noteToggled, &receiver, [&toggles](ArborRatio, bool) { ++toggles; },
+                Qt::QueuedConnection);
+        connect(&player, &PdPlayer::transposed, &receiver, other, Qt::QueuedConnection);
+        connect(&player, &PdPlayer::volumeChanged, &receiver, other, Qt::QueuedConnection);
+        connect(&player, &PdPlayer::voiceVolumeChanged, &receiver, other, Qt::QueuedConnection);
+        connect(&player, &PdPlayer::baseFrequencyChanged, &receiver, other, Qt::QueuedConnection);
+        connect(&player, &PdPlayer::monophonicChanged, &receiver, other, Qt::QueuedConnection);
+        connect(&player, &PdPlayer::primeEnabledToggled, &receiver, other, Qt::QueuedConnection);
+        connect(&player, &PdPlayer::macroValueChanged, &receiver, other, Qt::QueuedConnection);
+        connect(&player, &PdPlayer::patchIncRequested, &receiver, other, Qt::QueuedConnection);
+        connect(&player, &PdPlayer::patchDecRequested, &receiver, other, Qt::QueuedConnection);
+
+        const QStringList paths = distinctPaths(160);
+        std::vector<float> block(256 * 2);
+        long worst = 0;
+        int toggleRequests = 0, reportingRequests = 0;
+        for (int round = 0; round < 4; ++round) {
+            int reporting = 0;
+            toggleRequests += queueEveryRequest(player, paths, &reporting);
+            reportingRequests += reporting;
+            long n = 0;
+            std::thread audio([&] {
+                arm();
+                player.processEvents();
+                // Releases end and stolen voices are reported while rendering.
+                for (int i = 0; i < 100; ++i)
+                    PaAudioOutput::renderBlock(&player, block.data(), 256, false);
+                n = disarm();
+            });
+            audio.join();
+            if (round > 0) // the first round enters names into Pd's symbol table
+                worst = std::max(worst, n);
+            QCOMPARE(toggles + others, 0); // nothing was emitted on the audio thread
+            QTRY_VERIFY(toggles > 0);      // the engine's timer empties the result ring
+            player.deliverResults();
+            QCoreApplication::processEvents();
+            QCOMPARE(others, reportingRequests);
+            // Each toggle is one on or off; steals and all-notes-off add offs.
+            QVERIFY(toggles > toggleRequests);
+            toggles = others = 0;
+            toggleRequests = reportingRequests = 0;
+        }
+        QCOMPARE(worst, 0L);
         player.unloadPatch();
     }
 };

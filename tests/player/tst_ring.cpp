@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 
 #include <cstring>
+#include <thread>
 
 using namespace PlayerTest;
 
@@ -173,6 +174,110 @@ private slots:
         QCOMPARE(order, (QList<float> {20, 21, 22, 10, 11, 12}));
         player.processEvents();
         QCOMPARE(volumes.count(), 6);
+    }
+
+    // ------------------------------------------------------------ results
+
+    void resultRingCapacityAndOrder()
+    {
+        PdResultBuffer ring;
+        PdResultBuffer::Result r;
+        QVERIFY(!ring.write(r)); // never created: counted as dropped
+        QCOMPARE(ring.takeDropped(), 1u);
+        QVERIFY(ring.init());
+        for (int round = 0; round < 2; ++round) { // the second round wraps
+            for (int i = 0; i < PdResultBuffer::MAX_RESULTS; ++i) {
+                r.mKind = PdResultBuffer::NoteOn;
+                r.mInt = i;
+                r.mNumerator = std::uint64_t(i) + 2;
+                r.mDenominator = 0xffffffffffffffffull - std::uint64_t(i);
+                QVERIFY(ring.write(r));
+            }
+            QVERIFY(!ring.write(r));
+            QVERIFY(!ring.write(r));
+            QCOMPARE(ring.takeDropped(), 2u);
+            QCOMPARE(ring.takeDropped(), 0u);
+            for (int i = 0; i < PdResultBuffer::MAX_RESULTS; ++i) {
+                PdResultBuffer::Result out;
+                QVERIFY(ring.read(out));
+                QCOMPARE(out.mInt, i);
+                QCOMPARE(out.mNumerator, std::uint64_t(i) + 2);
+                QCOMPARE(out.mDenominator, 0xffffffffffffffffull - std::uint64_t(i));
+            }
+            PdResultBuffer::Result none;
+            QVERIFY(!ring.read(none));
+            QCOMPARE(ring.pendingBytes(), 0);
+        }
+    }
+
+    // Executed on another thread, the requests' signals wait in the result
+    // ring until the engine's own thread empties it, then come in order and
+    // with their values.
+    void resultsFromTheAudioThread()
+    {
+        PdPlayer player;
+        QVERIFY(player.init());
+        QSignalSpy toggled(&player, &PdPlayer::noteToggled);
+        QSignalSpy transposed(&player, &PdPlayer::transposed);
+        QSignalSpy volumes(&player, &PdPlayer::voiceVolumeChanged);
+        QSignalSpy primes(&player, &PdPlayer::primeEnabledToggled);
+        QSignalSpy mono(&player, &PdPlayer::monophonicChanged);
+        toggle(player, QStringLiteral("3"));
+        queue(player, ArborEvent::Transpose, 5.0f);
+        toggle(player, QStringLiteral("3"));
+        queue(player, ArborEvent::VoiceVolumeSet, 0.25f);
+        queue(player, ArborEvent::PrimeToggle, 7.0f);
+        queue(player, ArborEvent::Monophonic, 1.0f);
+        std::thread audio([&] { player.processEvents(); });
+        audio.join();
+        QCOMPARE(toggled.count() + transposed.count() + volumes.count(), 0);
+        QTRY_COMPARE(toggled.count(), 2); // the engine's timer
+        const ArborRatio fifth = ArborRatio::relativeFromPath(ArborPath(QStringLiteral("3")));
+        ArborRatio moved = ArborRatio::relativeFromPath(ArborPath(QStringLiteral("5")));
+        QCOMPARE(transposed.count(), 1);
+        QCOMPARE(transposed.at(0).at(0).value<ArborRatio>(), moved);
+        QCOMPARE(transposed.at(0).at(1).toInt(), 5);
+        moved *= fifth;
+        QCOMPARE(toggled.at(0).at(0).value<ArborRatio>(), fifth);
+        QCOMPARE(toggled.at(1).at(0).value<ArborRatio>(), moved);
+        QVERIFY(toggled.at(0).at(1).toBool() && toggled.at(1).at(1).toBool());
+        QCOMPARE(volumes.at(0).at(0).toFloat(), 0.25f);
+        QCOMPARE(primes.at(0).at(0).toInt(), 7);
+        QCOMPARE(primes.at(0).at(1).toBool(), false);
+        QCOMPARE(mono.at(0).at(0).toBool(), true);
+
+        // Something the engine's own thread executes comes after what the
+        // audio thread left.
+        queue(player, ArborEvent::VoiceVolumeSet, 0.5f);
+        std::thread again([&] { player.processEvents(); });
+        again.join();
+        queue(player, ArborEvent::VoiceVolumeSet, 0.75f);
+        player.processEvents();
+        QCOMPARE(volumes.count(), 3);
+        QCOMPARE(volumes.at(1).at(0).toFloat(), 0.5f);
+        QCOMPARE(volumes.at(2).at(0).toFloat(), 0.75f);
+    }
+
+    // A GUI that does not keep up loses the surplus, and says so.
+    void resultFloodIsReported()
+    {
+        LogCatcher log;
+        PdPlayer player;
+        QVERIFY(player.init());
+        QSignalSpy volumes(&player, &PdPlayer::voiceVolumeChanged);
+        const int drains = PdResultBuffer::MAX_RESULTS / PdMessageBuffer::MAX_CHUNKS + 1;
+        std::thread audio([&] {
+            for (int d = 0; d < drains; ++d) {
+                for (int i = 0; i < PdMessageBuffer::MAX_CHUNKS; ++i)
+                    queue(player, ArborEvent::VoiceVolumeSet, float(i));
+                player.processEvents();
+            }
+        });
+        audio.join();
+        player.deliverResults();
+        QCOMPARE(volumes.count(), PdResultBuffer::MAX_RESULTS);
+        const int dropped = drains * PdMessageBuffer::MAX_CHUNKS - PdResultBuffer::MAX_RESULTS;
+        QVERIFY(log.contains(QStringLiteral("the GUI fell behind the audio thread: %1 engine changes").arg(dropped)));
     }
 
     void staticArrayGrowsAtTheEnd()
