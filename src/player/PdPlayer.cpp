@@ -64,6 +64,10 @@ PdPlayer::PdPlayer(QObject* parent)
     for (int i = 0; i < VOICE_COUNT; ++i)
         mVoices[std::uint64_t(i)] = NoteOn();
     mMacroDefaults.reserve(8);
+    // A 256-frame block lasts 5.8 ms: the GUI hears of a change within about
+    // one block.
+    mResultTimer.setInterval(5);
+    connect(&mResultTimer, &QTimer::timeout, this, &PdPlayer::deliverResults);
 }
 
 PdPlayer::~PdPlayer()
@@ -86,13 +90,8 @@ bool PdPlayer::init()
         qCritical() << "failed to allocate the engine's result buffer";
         return false;
     }
-    if (QCoreApplication::instance() && onOwnerThread() && !mResultTimer.isActive()) {
-        // A 256-frame block lasts 5.8 ms: the GUI hears of a change within
-        // about one block.
-        mResultTimer.setInterval(5);
-        connect(&mResultTimer, &QTimer::timeout, this, &PdPlayer::deliverResults);
+    if (QCoreApplication::instance() && onOwnerThread())
         mResultTimer.start();
-    }
     qWarning() << "calling libpd init";
     libpd_set_printhook(&PdPlayer::pdPrintHook);
     libpd_set_listhook(reinterpret_cast<t_libpd_listhook>(&PdPlayer::pdListHook));
@@ -113,8 +112,7 @@ void PdPlayer::term()
     qWarning() << "PdPlayer::term...";
     if (!mInitialised)
         return;
-    unloadPatch();
-    deliverResults();
+    unloadPatch(); // ends by delivering what the audio thread left
     mResultTimer.stop();
 }
 

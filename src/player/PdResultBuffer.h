@@ -51,7 +51,6 @@ public:
     PdResultBuffer& operator=(const PdResultBuffer&) = delete;
 
     bool init();
-    bool isInitialised() const { return mRing != nullptr; }
 
     // Audio thread. Never logs (a log line allocates): a result that does
     // not fit is counted, and false is returned.

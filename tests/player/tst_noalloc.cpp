@@ -34,6 +34,16 @@ using namespace PlayerTest;
 namespace
 {
 
+// The engine as the application starts it: two channels at 44.1 kHz, with
+// the shell of `folder` open when one is given.
+bool startEngine(PdPlayer& player, const RuntimeFolder* folder = nullptr)
+{
+    if (!player.init())
+        return false;
+    player.initAudio(2, 44100);
+    return !folder || player.loadPatch(folder->main());
+}
+
 // A full ring holding every request type that has no error path: toggles
 // over 160 balls (so later note-ons steal), releases, all notes off,
 // transpositions up, down and back, volumes, mono and poly, patch steps,
@@ -103,8 +113,7 @@ private slots:
     void drainAndExecuteEveryRequest()
     {
         PdPlayer player;
-        QVERIFY(player.init());
-        player.initAudio(2, 44100);
+        QVERIFY(startEngine(player));
         const QStringList paths = distinctPaths(160);
         QCOMPARE(paths.size(), 160);
         long worst = 0;
@@ -140,9 +149,7 @@ private slots:
         RuntimeFolder folder;
         QVERIFY(folder.isValid());
         PdPlayer player;
-        QVERIFY(player.init());
-        player.initAudio(2, 44100);
-        QVERIFY(player.loadPatch(folder.main()));
+        QVERIFY(startEngine(player, &folder));
         for (const QString& p : distinctPaths(voices))
             toggle(player, p);
         std::vector<float> block(256 * 2);
@@ -168,9 +175,7 @@ private slots:
         RuntimeFolder folder;
         QVERIFY(folder.isValid());
         PdPlayer player;
-        QVERIFY(player.init());
-        player.initAudio(2, 44100);
-        QVERIFY(player.loadPatch(folder.main()));
+        QVERIFY(startEngine(player, &folder));
         QObject receiver;
         int toggles = 0, others = 0;
         const auto other = [&others] { ++others; };
