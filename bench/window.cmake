@@ -5,5 +5,5 @@ if(TARGET arbor)
     arbor_add_bench(bench_startup
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_startup.cpp
         LIBS Qt5::Widgets)
-    add_dependencies(bench_startup arbor)
+    add_dependencies(bench_startup arbor pipe_drain)
 endif()

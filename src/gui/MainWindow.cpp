@@ -11,7 +11,6 @@
 #include "OptionsDialog.h"
 #include "PdPlayer.h"
 #include "Settings.h"
-#include "TransposeButton.h"
 #include "TransposeWidget.h"
 #include "TweakDialog.h"
 #include "UpdateDialog.h"
@@ -27,20 +26,16 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSlider>
 #include <QSpacerItem>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QThread>
-#include <QTimer>
 #include <QToolButton>
 
 QString MainWindow::sShippedPatchFolder;
@@ -873,49 +868,4 @@ void MainWindow::applicationUpdateCheck()
     dialog->setNotifyOnUpdate(true);
     dialog->checkForUpdates();
     settings->mTSysLastUpdateCheck = now.toString(Qt::TextDate);
-}
-
-// ---------------------------------------------------------------- test hook
-
-void MainWindow::showEvent(QShowEvent* event)
-{
-    QMainWindow::showEvent(event);
-    if (!mWindowInfoWritten && !qEnvironmentVariableIsEmpty("ARBOR_WINDOW_INFO_FILE")) {
-        mWindowInfoWritten = true;
-        // Written as soon as the window is up, then refreshed every second
-        // so that a script sees the current picture.
-        QTimer::singleShot(0, this, &MainWindow::writeWindowInfo);
-        auto* timer = new QTimer(this);
-        connect(timer, &QTimer::timeout, this, &MainWindow::writeWindowInfo);
-        timer->start(1000);
-    }
-}
-
-// Writes the screen positions of a few controls (and optionally a picture of
-// the window) for scripts that drive the program from outside.
-void MainWindow::writeWindowInfo()
-{
-    QJsonObject info;
-    auto centre = [](const QWidget* w) {
-        const QPoint p = w->mapToGlobal(w->rect().center());
-        return QJsonObject{{QStringLiteral("x"), p.x()}, {QStringLiteral("y"), p.y()}};
-    };
-    if (ArborView* view = arborView()) {
-        const QPoint p = view->mapToGlobal(view->mapFromScene(QPointF(0, 0)));
-        info.insert(QStringLiteral("rootBall"), QJsonObject{{QStringLiteral("x"), p.x()}, {QStringLiteral("y"), p.y()}});
-    }
-    if (TransposeButton* up3 = mTransposeWidget->transposeButton(3))
-        info.insert(QStringLiteral("transposeUp3"), centre(up3));
-    info.insert(QStringLiteral("stopAll"), centre(mStopAllButton));
-    info.insert(QStringLiteral("window"), centre(this));
-
-    const QString shot = qEnvironmentVariable("ARBOR_SCREENSHOT_FILE");
-    if (!shot.isEmpty() && !grab().save(shot))
-        qWarning() << "Failed to save the window picture" << shot;
-
-    QSaveFile file(qEnvironmentVariable("ARBOR_WINDOW_INFO_FILE"));
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(QJsonDocument(info).toJson()) < 0 || !file.commit()) {
-        qWarning() << "Failed to write the window information file" << file.fileName();
-    }
 }

@@ -85,7 +85,6 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
     void buildForm();
@@ -99,7 +98,6 @@ private:
     QSlider* macroSlider(int number) const;
     QLabel* macroLabel(int number) const;
     ArborLayer* shownLayer() const;
-    void writeWindowInfo();
 
     Arbor* mArbor = nullptr;
 
@@ -136,7 +134,6 @@ private:
     ArborEvent mStopAllEvent;
     int mRememberedPatchIndex = -1;
     QString mLastPatchFolder;
-    bool mWindowInfoWritten = false;
 
     static QString sShippedPatchFolder;
 };
