@@ -1,191 +1,140 @@
 // Times, from outside, how long the program takes from process start to its
-// main window being shown, and from a click on the root ball to the first
-// non-silent audio in the file sink; a bare Qt main window started the same
-// way gives the baseline of process start and window-system set-up.
+// main window being mapped on the X display, beside a bare Qt main window
+// started the same way (through scripts/audio-sink.sh), which gives the
+// baseline of process start and window-system set-up.
 //
-// Both programs write an information file as soon as their window is shown
-// (ARBOR_WINDOW_INFO_FILE); the time until that file appears is the figure.
+// The map is seen when it happens: xev watches the root window for it, and
+// xdotool names the window mapped. (`xdotool search --sync` looks only twice
+// a second, too coarse for a start-up time.)
 
-#include <cmath>
-#include <cstring>
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMainWindow>
 #include <QProcess>
-#include <QSaveFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
-#include <QTimer>
 
 namespace
 {
-QString sSelf;
+const QString BARE_TITLE = QStringLiteral("bench_startup bare window");
+const QString ARBOR_TITLE = QStringLiteral("Elmsby Vudiru Arbor");
 
-QString sinkScript()
+// Reports the top-level windows being mapped on the display.
+class MapWatcher
 {
-    return QStringLiteral(ARBOR_SOURCE_DIR "/scripts/audio-sink.sh");
-}
-
-struct Run
-{
-    QTemporaryDir temp{QDir::tempPath() + "/arbor bench XXXXXX"};
-    QProcess process;
-    QString info() const { return temp.path() + "/info.json"; }
-    QString audio() const { return temp.path() + "/audio.raw"; }
-
-    void start(const QString& program, const QStringList& args)
+public:
+    // Starts xev on the root window and returns once it has reported a
+    // property change made after it started, so that it misses no map.
+    bool start()
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_DATA_HOME", temp.path() + "/data");
-        env.insert("ARBOR_WINDOW_INFO_FILE", info());
-        env.insert("ARBOR_NO_MODAL_BOXES", "1");
-        env.insert("QT_QPA_PLATFORM", "xcb");
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(program, args);
-        process.waitForStarted(10000);
-    }
-
-    // Milliseconds until `done` holds, or -1 after the time-out.
-    template <typename F> static double waitFor(const QElapsedTimer& clock, F done, int timeoutMs = 30000)
-    {
-        while (!done()) {
-            if (clock.elapsed() > timeoutMs)
-                return -1;
-            QThread::usleep(500);
+        mXev.start("xev", {"-root", "-event", "substructure", "-event", "property"});
+        QElapsedTimer clock;
+        clock.start();
+        while (mXev.waitForStarted(5000) && clock.elapsed() < 10000) {
+            QProcess::execute("xprop", {"-root", "-f", "BENCH_STARTUP_SYNC", "8s", "-set", "BENCH_STARTUP_SYNC", "1"});
+            while (mXev.canReadLine() || mXev.waitForReadyRead(200)) {
+                if (mXev.readLine().contains("BENCH_STARTUP_SYNC"))
+                    return true;
+            }
         }
-        return clock.nsecsElapsed() / 1e6;
+        return false;
     }
 
-    void stop()
+    // Milliseconds on `clock` until a window titled `title` is mapped; -1
+    // after 30 seconds.
+    double waitFor(const QString& title, const QElapsedTimer& clock)
     {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
+        static const QRegularExpression mapped(QStringLiteral("^\\s+event 0x[0-9a-f]+, window 0x([0-9a-f]+), override"));
+        while (clock.elapsed() < 30000) {
+            if (!mXev.canReadLine() && !mXev.waitForReadyRead(100))
+                continue;
+            const double ms = clock.nsecsElapsed() / 1e6;
+            while (mXev.canReadLine()) {
+                const QRegularExpressionMatch m = mapped.match(QString::fromLatin1(mXev.readLine()));
+                if (!m.hasMatch())
+                    continue;
+                QProcess name;
+                name.start("xdotool", {"getwindowname", QString::number(m.captured(1).toULongLong(nullptr, 16))});
+                if (name.waitForFinished(5000) && name.readAllStandardOutput().trimmed() == title)
+                    return ms;
+            }
         }
+        return -1;
     }
-    ~Run() { stop(); }
+
+    ~MapWatcher()
+    {
+        mXev.kill();
+        mXev.waitForFinished(5000);
+    }
+
+private:
+    QProcess mXev;
 };
 
-// The sink writes raw float32 little-endian stereo frames.
-bool hasSound(const QString& path, qint64 from)
+MapWatcher* sWatcher = nullptr;
+
+// Starts `command` through the audio file sink in a fresh data folder and
+// returns the milliseconds until its window titled `title` is mapped.
+double startUntilMapped(const QStringList& command, const QString& title)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly) || f.size() <= from)
-        return false;
-    f.seek(from - from % 4);
-    const QByteArray bytes = f.readAll();
-    for (int i = 0; i + 3 < bytes.size(); i += 4) {
-        float v;
-        std::memcpy(&v, bytes.constData() + i, sizeof v);
-        if (std::fabs(v) > 0.002f)
-            return true;
-    }
-    return false;
+    QTemporaryDir temp(QDir::tempPath() + "/arbor bench XXXXXX");
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", temp.path() + "/data");
+    env.insert("ARBOR_NO_MODAL_BOXES", "1");
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer clock;
+    clock.start();
+    process.start(ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", QStringList{temp.path() + "/audio.raw", "--"} + command);
+    const double ms = sWatcher->waitFor(title, clock);
+    process.terminate();
+    if (!process.waitForFinished(10000))
+        process.kill();
+    process.waitForFinished(5000);
+    return ms;
 }
 
-void startArbor(Run& run)
-{
-    run.start(sinkScript(), {run.audio(), "--", ARBOR_BINARY_DIR "/arbor"});
-}
-
-void BM_BareQtWindowShown(benchmark::State& state)
+void mapTime(benchmark::State& state, const QStringList& command, const QString& title)
 {
     for (auto _ : state) {
-        Run run;
-        QElapsedTimer clock;
-        clock.start();
-        run.start(sSelf, {"--bare-window"});
-        const double ms = Run::waitFor(clock, [&] { return QFile::exists(run.info()); });
+        const double ms = startUntilMapped(command, title);
         if (ms < 0) {
-            state.SkipWithError("bare window never showed");
-            break;
-        }
-        state.SetIterationTime(ms / 1000.0);
-        run.process.waitForFinished(5000);
-    }
-}
-
-void BM_ArborWindowShown(benchmark::State& state)
-{
-    for (auto _ : state) {
-        Run run;
-        QElapsedTimer clock;
-        clock.start();
-        startArbor(run);
-        const double ms = Run::waitFor(clock, [&] { return QFile::exists(run.info()); });
-        if (ms < 0) {
-            state.SkipWithError("main window never showed");
+            state.SkipWithError("the window was not mapped within 30 s");
             break;
         }
         state.SetIterationTime(ms / 1000.0);
     }
 }
 
-void BM_ArborClickToFirstSound(benchmark::State& state)
+void BM_BareQtWindowMapped(benchmark::State& state)
 {
-    for (auto _ : state) {
-        state.PauseTiming();
-        Run run;
-        QElapsedTimer setup;
-        setup.start();
-        startArbor(run);
-        Run::waitFor(setup, [&] { return QFile::exists(run.info()); });
-        QThread::msleep(1500); // layout settled, stream running
-        QFile infoFile(run.info());
-        infoFile.open(QIODevice::ReadOnly);
-        const QJsonObject ball = QJsonDocument::fromJson(infoFile.readAll()).object().value("rootBall").toObject();
-        if (ball.isEmpty() || QFileInfo(run.audio()).size() == 0) {
-            state.SkipWithError("no root ball position or no audio stream");
-            break;
-        }
-        QProcess::execute("xdotool", {"mousemove", QString::number(ball.value("x").toInt()),
-                                      QString::number(ball.value("y").toInt()), "sleep", "0.2"});
-        const qint64 before = QFileInfo(run.audio()).size();
-        state.ResumeTiming();
+    mapTime(state, {QCoreApplication::applicationFilePath(), "--bare-window"}, BARE_TITLE);
+}
 
-        QElapsedTimer clock;
-        clock.start();
-        QProcess::execute("xdotool", {"click", "1"});
-        const double ms = Run::waitFor(clock, [&] { return hasSound(run.audio(), before); }, 10000);
-        if (ms < 0) {
-            state.SkipWithError("click gave no sound");
-            break;
-        }
-        state.SetIterationTime(ms / 1000.0);
-    }
+void BM_ArborWindowMapped(benchmark::State& state)
+{
+    mapTime(state, {ARBOR_BINARY_DIR "/arbor"}, ARBOR_TITLE);
 }
 
 int bareWindow(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QMainWindow window;
-    window.setWindowTitle("bare");
+    window.setWindowTitle(BARE_TITLE);
     window.resize(687, 409);
     window.show();
-    QTimer::singleShot(0, [&] {
-        QSaveFile f(qEnvironmentVariable("ARBOR_WINDOW_INFO_FILE"));
-        if (f.open(QIODevice::WriteOnly) && f.write("{}") == 2)
-            f.commit();
-        app.quit();
-    });
     return app.exec();
 }
-}
+} // namespace
 
-BENCHMARK(BM_BareQtWindowShown)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
-BENCHMARK(BM_ArborWindowShown)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
-BENCHMARK(BM_ArborClickToFirstSound)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_BareQtWindowMapped)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ArborWindowMapped)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 int main(int argc, char** argv)
 {
@@ -196,7 +145,12 @@ int main(int argc, char** argv)
         return 1;
     }
     QCoreApplication app(argc, argv);
-    sSelf = QCoreApplication::applicationFilePath();
+    MapWatcher watcher;
+    if (!watcher.start()) {
+        fprintf(stderr, "bench_startup: xev (x11-utils) does not report the display's events\n");
+        return 1;
+    }
+    sWatcher = &watcher;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     return 0;

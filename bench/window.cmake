@@ -1,6 +1,6 @@
-# Start-up and click-to-sound times of the real program, beside a bare Qt
-# window started the same way. Needs an X display and the audio file sink:
-# run bench/startup.sh.
+# Start-up time of the real program to its window being mapped, beside a bare
+# Qt window started the same way. Needs an X display, xev and xdotool, and the
+# audio file sink: run bench/startup.sh.
 if(TARGET arbor)
     arbor_add_bench(bench_startup
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_startup.cpp
