@@ -20,8 +20,9 @@
 # XDG_CONFIG_HOME, XDG_CACHE_HOME and XDG_STATE_HOME are kept when set and
 # otherwise point into the caller's HOME.
 #
-# pipe_drain is taken from ARBOR_PIPE_DRAIN, else from the command's own
-# folder, else from the build folder next to this script (build/pipe_drain).
+# pipe_drain (tools/pipe_drain.cpp, built always) is taken from
+# ARBOR_PIPE_DRAIN, else from the command's own folder, else from the build
+# folder next to this script (build/pipe_drain).
 # TERM, INT and HUP are passed on to the command (as TERM); the exit code is
 # the command's. On exit the drain is stopped and the temporary folder removed.
 set -euo pipefail

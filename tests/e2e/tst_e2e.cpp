@@ -5,21 +5,13 @@
 
 #include "support/Sound.h"
 
-#include <QDir>
 #include <QGuiApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QScreen>
-#include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
 
 namespace
 {
-const int PRIMES[] = {0, 1, 2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31};
-
 // Each prime has a hue of its own, so while nothing sounds the silent root
 // ball (the root's colour darkened) and the prime-3 button (the fifth's full
 // colour) are the only things of their colours in a picture of the window.
@@ -29,16 +21,6 @@ QColor colour(int prime)
 }
 const QColor ROOT = colour(1);
 const QColor GREY(158, 158, 158); // the root ball of a transposed lattice
-
-// A lattice ball with these children and a leaf for every higher prime, both ways.
-QJsonObject ball(QJsonObject children = {})
-{
-    for (int p : PRIMES)
-        for (int step : {p, -p})
-            if (p > 3)
-                children.insert(QString::number(step), QJsonObject());
-    return {{"children", children}};
-}
 
 // The bounding box of the pixels of exactly this colour.
 QRect find(const QImage& image, const QColor& colour)
@@ -57,55 +39,52 @@ class EndToEndTest : public QObject
     Q_OBJECT
 
     QTemporaryDir mTemp{QDir::tempPath() + "/arbor e2e XXXXXX"};
-    const QString mConfig = mTemp.path() + "/data dir/Elmsby Vudiru Arbor";
+    const QString mData = mTemp.path() + "/data dir";
+    const QString mConfig = mData + "/Elmsby Vudiru Arbor";
     const QString mAudio = mTemp.path() + "/rendered audio.raw";
+    const QString mShots = qEnvironmentVariable("ARBOR_SHOTS_DIR", ARBOR_SOURCE_DIR "/shots");
     QProcess mArbor;
-    WId mWindow = 0;
+    QString mWindow; // the X window id
     QHash<QString, QPoint> mControls; // where to click, in window coordinates
     quint16 mUdpPort = 0;
 
     QImage picture() const
     {
-        return QGuiApplication::primaryScreen()->grabWindow(mWindow).toImage();
+        return QGuiApplication::primaryScreen()->grabWindow(mWindow.toULongLong()).toImage();
+    }
+
+    bool write(const QString& name, const QJsonObject& json) const
+    {
+        QFile f(mConfig + "/" + name);
+        return f.open(QIODevice::WriteOnly) && f.write(QJsonDocument(json).toJson()) > 0;
     }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(QDir().mkpath(mConfig));
-        {
-            QUdpSocket probe;
-            QVERIFY(probe.bind(QHostAddress(QHostAddress::LocalHost), 0));
-            mUdpPort = probe.localPort();
-        }
+        QUdpSocket probe; // finds a free port for the wand listener
+        QVERIFY(probe.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        mUdpPort = probe.localPort();
+        probe.close();
         QJsonArray colours;
-        for (int p : PRIMES)
+        for (int p : {0, 1, 2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31})
             colours.append(QJsonObject{{"prime", p}, {"color", colour(p).name()}});
-        const QJsonObject tree = ball({{"2", ball()}, {"-2", ball()}, {"3", ball({{"3", ball()}})}, {"-3", ball()}});
-        const QJsonObject files{
-            {"arbor_v15.json", QJsonObject{{"colors", colours}, {"root", tree}}},
-            {"options.json", QJsonObject{{"udpPort", mUdpPort}, {"updateCheckInterval", 4},
-                                         {"defaultPatch", "Sine.pd"}, {"circlesView", true}}},
-            {"rfid_map.json", QJsonObject{{"04a3b2c1d9", QJsonObject{{"event", 0}, {"value", "/5"}}}}}};
-        for (const QString& name : files.keys()) {
-            QFile f(mConfig + "/" + name);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QJsonDocument(files[name].toObject()).toJson()) > 0);
-        }
-
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", mTemp.path());
-        env.insert("XDG_DATA_HOME", mTemp.path() + "/data dir");
-        env.insert("ARBOR_NO_MODAL_BOXES", "1");
-        mArbor.setProcessEnvironment(env);
+        const QJsonObject tree = QJsonDocument::fromJson(R"({"children": {"2": {"children": {"3": {}}}, "-2": {},
+            "3": {"children": {"3": {}}}, "-3": {"children": {"-3": {}, "-2": {}}}}})").object();
+        QVERIFY(write("arbor_v15.json", {{"colors", colours}, {"root", tree}}));
+        QVERIFY(write("options.json", {{"udpPort", mUdpPort}, {"updateCheckInterval", 4}, {"defaultPatch", "Sine.pd"},
+                                       {"circlesView", true}}));
+        QVERIFY(write("rfid_map.json", {{"04a3b2c1d9", QJsonObject{{"event", 0}, {"value", "/5"}}}}));
         mArbor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        mArbor.start(ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", {mAudio, "--", ARBOR_BINARY_DIR "/arbor"});
+        mArbor.start("env", {"HOME=" + mTemp.path(), "XDG_DATA_HOME=" + mData, "ARBOR_NO_MODAL_BOXES=1",
+                             ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", mAudio, "--", ARBOR_BINARY_DIR "/arbor"});
         QProcess search;
         search.start("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Elmsby Vudiru Arbor$"});
         QVERIFY(search.waitForFinished(30000) && search.exitCode() == 0);
-        mWindow = WId(search.readLine().trimmed().toULongLong());
+        mWindow = search.readLine().trimmed();
 
-        // Once painted and laid out, the root ball is found at the same place twice.
-        QRect root, before;
+        QRect root, before; // the root ball, once found at the same place twice (painted and laid out)
         QTRY_VERIFY_WITH_TIMEOUT((before = std::exchange(root, find(picture(), ROOT.darker(115)))) == root
                                      && root.isValid(), 20000);
         const QImage image = picture();
@@ -114,7 +93,7 @@ private slots:
                      {"fifth up", QPoint(prime3.right() + prime3.height() / 2 + 2, prime3.center().y())},
                      {"stop all", QPoint(24, image.height() - 24)}}; // within the window's 12-pixel margin
         qInfo() << "window" << mWindow << image.size() << "controls" << mControls;
-        QTRY_VERIFY_WITH_TIMEOUT(Sound::frames(mAudio) > Sound::RATE / 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(mAudio).size() > Sound::RATE * Sound::FRAME_BYTES / 2, 20000);
     }
 
     void plays_data()
@@ -142,30 +121,28 @@ private slots:
         for (int i = 0; i < 10; ++i)
             packet[27 + 4 * i] = "04A3B2C1D9"[i];
         for (const QString& action : actions) {
-            // No --sync: a synced move onto the pointer's own spot waits for a
-            // motion event that never comes.
+            // No --sync: a synced move onto the pointer's own spot waits for a motion event that never comes.
             const QPoint at = mControls.value(action);
-            const QStringList click{"mousemove", "--window", QString::number(mWindow), QString::number(at.x()),
-                                    QString::number(at.y()), "click", "1"};
+            const QStringList move{"mousemove", "--window", mWindow, QString::number(at.x()), QString::number(at.y())};
             QVERIFY(action == "wand" ? QUdpSocket().writeDatagram(packet, QHostAddress::LocalHost, mUdpPort) == 72
-                                     : QProcess::execute("xdotool", click) == 0);
+                                     : QProcess::execute("xdotool", move + QStringList{"click", "1"}) == 0);
         }
         // Fresh sound, after the release of what stopped has died away.
-        const qint64 target = Sound::frames(mAudio) + qint64((hz > 0 ? 0.8 : 2.5) * Sound::RATE);
-        QTRY_VERIFY_WITH_TIMEOUT(Sound::frames(mAudio) >= target, 20000);
-        const QVector<double> s = Sound::read(mAudio, -Sound::RATE / 4)[0];
-        qInfo() << "sounding" << Sound::frequency(s) << "Hz, rms" << Sound::rms(s);
-        QVERIFY(hz > 0 ? Sound::rms(s) > 0.01 && std::fabs(Sound::frequency(s) - hz) < hz * 0.005 : Sound::rms(s) < 0.002);
+        const qint64 target = QFile(mAudio).size() + qint64((hz > 0 ? 0.8 : 2.5) * Sound::RATE) * Sound::FRAME_BYTES;
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(mAudio).size() >= target, 20000);
+        const QVector<double> s = Sound::read(mAudio, Sound::RATE / 4)[0];
+        const double f = Sound::frequency(s), level = Sound::rms(s);
+        qInfo() << "heard" << f << "Hz, rms" << level;
+        QVERIFY(hz > 0 ? level > 0.01 && std::fabs(f - hz) < hz * 0.005 : level < 0.002);
         QTRY_COMPARE_WITH_TIMEOUT(picture().pixelColor(mControls["root"]).name(), rootLook.name(), 5000);
         if (hz == 660.0) // the window with a sounding ball and its card
-            QVERIFY(picture().save(qEnvironmentVariable("ARBOR_SHOTS_DIR", ARBOR_SOURCE_DIR "/shots") + "/main-window.png"));
+            QVERIFY(picture().save(mShots + "/main-window.png"));
     }
 
     void quitSavesGeometry()
     {
         QCOMPARE(QProcess::execute("xdotool", {"key", "ctrl+q"}), 0);
-        QVERIFY(mArbor.waitForFinished(20000));
-        QCOMPARE(mArbor.exitCode(), 0);
+        QVERIFY(mArbor.waitForFinished(20000) && mArbor.exitCode() == 0);
         QFile f(mConfig + "/options.json");
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QJsonObject options = QJsonDocument::fromJson(f.readAll()).object();

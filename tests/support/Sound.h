@@ -1,8 +1,7 @@
 #pragma once
 
-// Reads what scripts/audio-sink.sh recorded (raw 32-bit float little-endian
-// samples, interleaved stereo, 44100 frames a second, as the program and
-// tone_player open the device) and measures its level and pitch.
+// Reads what scripts/audio-sink.sh recorded: raw 32-bit float little-endian samples,
+// interleaved stereo, 44100 frames a second, as the program and tone_player open the device.
 
 #include <QFile>
 #include <QVector>
@@ -10,46 +9,30 @@
 
 #include <array>
 #include <cmath>
+#include <numeric>
 
 namespace Sound
 {
 constexpr int RATE = 44100;
 constexpr int FRAME_BYTES = 8;
 
-inline qint64 frames(const QString& path)
+// Both channels of the last `frames` whole frames in the file (all by default).
+inline std::array<QVector<double>, 2> read(const QString& path, qint64 frames = -1)
 {
-    return QFile(path).size() / FRAME_BYTES;
-}
-
-// Both channels of the whole frames from `first` on (negative: from the end).
-inline std::array<QVector<double>, 2> read(const QString& path, qint64 first = 0)
-{
-    std::array<QVector<double>, 2> c;
     QFile f(path);
-    const qint64 total = f.size() / FRAME_BYTES;
-    if (f.open(QIODevice::ReadOnly) && f.seek(qBound<qint64>(0, first < 0 ? total + first : first, total) * FRAME_BYTES)) {
-        const QByteArray bytes = f.read(total * FRAME_BYTES - f.pos());
-        for (int i = 0; i + 4 <= bytes.size(); i += 4)
-            c[i / 4 % 2] << double(qFromLittleEndian<float>(bytes.constData() + i));
-    }
+    const qint64 size = f.size() / FRAME_BYTES * FRAME_BYTES;
+    std::array<QVector<double>, 2> c;
+    if (!f.open(QIODevice::ReadOnly) || !f.seek(frames < 0 ? 0 : qMax<qint64>(0, size - frames * FRAME_BYTES)))
+        return c;
+    const QByteArray bytes = f.read(size - f.pos());
+    for (int i = 0; i + 4 <= bytes.size(); i += 4)
+        c[i / 4 % 2] << double(qFromLittleEndian<float>(bytes.constData() + i));
     return c;
 }
 
 inline double rms(const QVector<double>& s)
 {
-    double sum = 0;
-    for (double v : s)
-        sum += v * v;
-    return s.isEmpty() ? 0.0 : std::sqrt(sum / s.size());
-}
-
-// The largest magnitude; infinite once a sample is not finite.
-inline double peak(const QVector<double>& s)
-{
-    double p = 0;
-    for (double v : s)
-        p = std::isfinite(v) ? std::fmax(p, std::fabs(v)) : INFINITY;
-    return p;
+    return s.isEmpty() ? 0.0 : std::sqrt(std::inner_product(s.begin(), s.end(), s.begin(), 0.0) / s.size());
 }
 
 // The frequency of a steady tone from its first and last rising zero
@@ -58,12 +41,11 @@ inline double frequency(const QVector<double>& s)
 {
     double first = 0, last = 0;
     int crossings = 0;
-    for (int i = 1; i < s.size(); ++i) {
+    for (int i = 1; i < s.size(); ++i)
         if (s[i - 1] < 0 && s[i] >= 0) {
             last = i - 1 + s[i - 1] / (s[i - 1] - s[i]);
             first = crossings++ ? first : last;
         }
-    }
     return crossings > 1 ? (crossings - 1) * RATE / (last - first) : 0.0;
 }
 } // namespace Sound
