@@ -1,7 +1,8 @@
 // Times, from outside, how long the program takes from process start to its
 // main window being mapped on the X display, beside a bare Qt main window
 // started the same way (through scripts/audio-sink.sh), which gives the
-// baseline of process start and window-system set-up.
+// baseline of process start and window-system set-up; and how long a wand
+// request takes to be heard.
 //
 // The map is seen when it happens: xev watches the root window for it, and
 // xdotool names the window mapped. (`xdotool search --sync` looks only twice
@@ -12,10 +13,17 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMainWindow>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QUdpSocket>
+#include <QtEndian>
+
+#include <cmath>
 
 namespace
 {
@@ -77,33 +85,43 @@ private:
 
 MapWatcher* sWatcher = nullptr;
 
-// Starts `command` through the audio file sink in a fresh data folder and
-// returns the milliseconds until its window titled `title` is mapped.
-double startUntilMapped(const QStringList& command, const QString& title)
+// A program started through the audio file sink with a fresh data folder.
+struct Run
 {
-    QTemporaryDir temp(QDir::tempPath() + "/arbor bench XXXXXX");
+    QTemporaryDir temp{QDir::tempPath() + "/arbor bench XXXXXX"};
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_DATA_HOME", temp.path() + "/data");
-    env.insert("ARBOR_NO_MODAL_BOXES", "1");
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QElapsedTimer clock;
-    clock.start();
-    process.start(ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", QStringList{temp.path() + "/audio.raw", "--"} + command);
-    const double ms = sWatcher->waitFor(title, clock);
-    process.terminate();
-    if (!process.waitForFinished(10000))
-        process.kill();
-    process.waitForFinished(5000);
-    return ms;
-}
+    const QString audio = temp.path() + "/audio.raw";
+    const QString config = temp.path() + "/data/Elmsby Vudiru Arbor";
+
+    // Starts `command`; the milliseconds until its window titled `title` is
+    // mapped, -1 after 30 seconds.
+    double start(const QStringList& command, const QString& title)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", temp.path() + "/data");
+        env.insert("ARBOR_NO_MODAL_BOXES", "1");
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QElapsedTimer clock;
+        clock.start();
+        process.start(ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", QStringList{audio, "--"} + command);
+        return sWatcher->waitFor(title, clock);
+    }
+
+    ~Run()
+    {
+        process.terminate();
+        if (!process.waitForFinished(10000))
+            process.kill();
+        process.waitForFinished(5000);
+    }
+};
 
 void mapTime(benchmark::State& state, const QStringList& command, const QString& title)
 {
     for (auto _ : state) {
-        const double ms = startUntilMapped(command, title);
+        const double ms = Run().start(command, title);
         if (ms < 0) {
             state.SkipWithError("the window was not mapped within 30 s");
             break;
@@ -122,6 +140,82 @@ void BM_ArborWindowMapped(benchmark::State& state)
     mapTime(state, {ARBOR_BINARY_DIR "/arbor"}, ARBOR_TITLE);
 }
 
+// The largest magnitude of the float samples the sink wrote from byte `from`
+// on (up to `bytes` of them; all when negative).
+float loudest(const QString& path, qint64 from, qint64 bytes = -1)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || !f.seek(from - from % 4))
+        return 0;
+    const QByteArray data = bytes < 0 ? f.readAll() : f.read(bytes);
+    float most = 0;
+    for (int i = 0; i + 4 <= data.size(); i += 4)
+        most = std::fmax(most, std::fabs(qFromLittleEndian<float>(data.constData() + i)));
+    return most;
+}
+
+// Waits, polling every millisecond, until `done` holds; false after `ms`.
+template <typename F> bool waitUntil(F done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// From a wand datagram that toggles the root ball's note to the first sound
+// in the file sink, the program running with its stream started. (Without
+// anything in the window that tells where a ball is, a click cannot be timed
+// the same way.)
+void BM_ArborWandToFirstSound(benchmark::State& state)
+{
+    Run run;
+    QUdpSocket wand;
+    wand.bind(QHostAddress(QHostAddress::LocalHost), 0); // a free port for the program's wand listener
+    const quint16 port = wand.localPort();
+    wand.close();
+    QDir().mkpath(run.config);
+    const QMap<QString, QJsonObject> files{
+        {"options.json", {{"udpPort", port}, {"updateCheckInterval", 4}}},
+        {"rfid_map.json", {{"04a3b2c1d9", QJsonObject{{"event", 0}, {"value", "/"}}}}}};
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        QFile f(run.config + "/" + it.key());
+        if (f.open(QIODevice::WriteOnly))
+            f.write(QJsonDocument(it.value()).toJson());
+    }
+    QByteArray packet(72, '\0'); // the wand touching tag 04A3B2C1D9
+    packet[23] = 5;
+    for (int i = 0; i < 10; ++i)
+        packet[27 + 4 * i] = "04A3B2C1D9"[i];
+    const qint64 second = 44100 * 8;
+    if (run.start({ARBOR_BINARY_DIR "/arbor"}, ARBOR_TITLE) < 0
+        || !waitUntil([&] { return QFileInfo(run.audio).size() > second; }, 10000)) {
+        state.SkipWithError("the program did not start or play");
+        return;
+    }
+    for (auto _ : state) {
+        const qint64 from = QFileInfo(run.audio).size();
+        QElapsedTimer clock;
+        clock.start();
+        wand.writeDatagram(packet, QHostAddress::LocalHost, port);
+        if (!waitUntil([&] { return loudest(run.audio, from) > 0.002f; }, 5000)) {
+            state.SkipWithError("the wand gave no sound");
+            break;
+        }
+        state.SetIterationTime(clock.nsecsElapsed() / 1e9);
+        // The note off again, and its release died away.
+        wand.writeDatagram(packet, QHostAddress::LocalHost, port);
+        waitUntil([&] {
+            const qint64 end = QFileInfo(run.audio).size();
+            return loudest(run.audio, end - second / 10, second / 10) < 0.0005f;
+        }, 10000);
+    }
+}
+
 int bareWindow(int argc, char** argv)
 {
     QApplication app(argc, argv);
@@ -135,6 +229,7 @@ int bareWindow(int argc, char** argv)
 
 BENCHMARK(BM_BareQtWindowMapped)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_ArborWindowMapped)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ArborWandToFirstSound)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 int main(int argc, char** argv)
 {
