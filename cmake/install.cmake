@@ -19,9 +19,8 @@ set(_desktop "${CMAKE_SOURCE_DIR}/resources/desktop")
 
 if(TARGET arbor)
     install(TARGETS arbor RUNTIME DESTINATION ${ARBOR_PRIVATE_DIR})
-    # bin/arbor becomes the link (replacing a copy of the program that an
-    # earlier rule may have put there). The program resolves the link when it
-    # looks for its folder, so it finds its resources in lib/arbor.
+    # bin/arbor is a link; the program resolves it when it looks for its
+    # folder, so it finds its resources in lib/arbor.
     install(CODE [[
         set(_bin "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/bin")
         message(STATUS "Installing: ${_bin}/arbor -> ../lib/arbor/arbor")
