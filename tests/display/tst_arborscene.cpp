@@ -24,7 +24,10 @@ class ArborSceneTest : public QObject, public DisplayFixture
         return out;
     }
 
-    static QStringList ratioOf(const QString& path) { return {ArborRatio::relativeFromPath(ArborPath(path)).toString()}; }
+    static QStringList ratioOf(const QString& path)
+    {
+        return {ArborRatio::relativeFromPath(ArborPath(path)).toString()};
+    }
 
 private slots:
     void initTestCase() { QVERIFY(setUp()); }

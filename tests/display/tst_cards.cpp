@@ -81,7 +81,8 @@ private slots:
         QTest::addColumn<int>("transposeStep");
         QTest::addColumn<QByteArray>("document");
         QTest::addColumn<QString>("colour");
-        const QByteArray both = "<svg><path style=\"fill:#000000\"/><path style=\"stroke:#000000;fill:#000000\"/></svg>";
+        const QByteArray both =
+            "<svg><path style=\"fill:#000000\"/><path style=\"stroke:#000000;fill:#000000\"/></svg>";
         QTest::newRow("fill and stroke") << "/5" << 0 << both << "#9c0404";
         QTest::newRow("largest prime of the whole way") << "/3" << 7 << both << "#2838d0";
         QTest::newRow("root") << "/" << 0 << both << "#202020";
