@@ -32,14 +32,14 @@
 class DisplayFixture
 {
 protected:
-    std::unique_ptr<PdPlayer> mEngine = std::make_unique<PdPlayer>();
+    PdPlayer mEngine;
     Arbor mArbor;
 
     bool setUp()
     {
         QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DataLocation));
         ArborContext::setLattice(&mArbor);
-        return mEngine->init() && mArbor.init(mEngine.get());
+        return mEngine.init() && mArbor.init(&mEngine);
     }
 
     // Silent, untransposed, every prime on, default layout, relative colours.
@@ -65,7 +65,8 @@ protected:
         layer->resize(size);
         layer->init(kind, &mArbor);
         layer->show();
-        QTest::qWaitForWindowExposed(layer.get());
+        if (!QTest::qWaitForWindowExposed(layer.get()))
+            qWarning("layer not exposed");
         return layer;
     }
 

@@ -11,11 +11,19 @@ class ArborSceneTest : public QObject, public DisplayFixture
 {
     Q_OBJECT
 
+    template <typename T> static int count(const ArborLayer* layer)
+    {
+        int n = 0;
+        for (QGraphicsItem* item : layer->view()->scene()->items())
+            n += dynamic_cast<T*>(item) ? 1 : 0;
+        return n;
+    }
+
     // The ratios of the toggles the engine executed since the last call,
     // once the lattice has heard of them.
     QStringList executed(QSignalSpy& spy)
     {
-        mEngine->processEvents();
+        mEngine.processEvents();
         QStringList out;
         for (const QList<QVariant>& args : spy)
             out << args.at(0).value<ArborRatio>().toString();
@@ -37,14 +45,10 @@ private slots:
     {
         for (auto kind : {ArborLeavesWidget::Circles, ArborLeavesWidget::Grapes}) {
             auto layer = makeLayer(kind);
-            QMap<QString, int> counts;
-            for (QGraphicsItem* it : layer->view()->scene()->items())
-                counts[dynamic_cast<ArborBallWidget*>(it) ? "balls" : dynamic_cast<ArborLeavesWidget*>(it) ? "leaves"
-                           : dynamic_cast<ArborStrutWidget*>(it) ? "struts" : "other"]++;
             QCOMPARE(layer->view()->arborWidget()->ballWidgets().size(), 361);
-            QCOMPARE(counts.value("balls"), 361);
-            QCOMPARE(counts.value("leaves"), 38);
-            QCOMPARE(counts.value("struts"), 18 + 10); // tree struts and the ten links
+            QCOMPARE(count<ArborBallWidget>(layer.get()), 361);
+            QCOMPARE(count<ArborLeavesWidget>(layer.get()), 38);
+            QCOMPARE(count<ArborStrutWidget>(layer.get()), 18 + 10); // tree struts and the ten links
             QCOMPARE(layer->view()->scene()->sceneRect(), layer->view()->arborWidget()->sceneBoundingRect());
         }
     }
@@ -131,7 +135,7 @@ private slots:
     // second click of a double click and other buttons toggle nothing.
     void clicksToggleTheirBall()
     {
-        QSignalSpy toggled(mEngine.get(), &PdPlayer::noteToggled);
+        QSignalSpy toggled(&mEngine, &PdPlayer::noteToggled);
         auto layer = makeLayer(ArborLeavesWidget::Circles);
         QWidget* viewport = layer->view()->viewport();
         auto at = [&](const QString& path) { return layer->view()->mapFromScene(item(layer.get(), path)->scenePos()); };
@@ -157,7 +161,7 @@ private slots:
         QTest::mouseClick(under, Qt::LeftButton, {}, under->mapFrom(layer.get(), onLayer));
         QCOMPARE(executed(toggled), ratioOf("/"));
         const ArborEvent allOff(ArborEvent::AllNotesOff, 0.0f);
-        mEngine->queueEventGui(&allOff);
+        mEngine.queueEventGui(&allOff);
         executed(toggled);
     }
 
