@@ -26,15 +26,6 @@ const int HOVER_DELAY_DIAMETER = 28;
 const int HOVER_DELAY_MS = 100;
 }
 
-ArborBallWidget::EventSink ArborBallWidget::sEventSink = nullptr;
-void* ArborBallWidget::sEventSinkContext = nullptr;
-
-void ArborBallWidget::setEventSink(EventSink sink, void* context)
-{
-    sEventSink = sink;
-    sEventSinkContext = context;
-}
-
 ArborBallWidget::ArborBallWidget(const ArborBall* ball, ArborWidget* arborWidget, int diameter, QGraphicsItem* parent)
     : QObject(nullptr)
     , QGraphicsItemGroup(parent)
@@ -208,11 +199,6 @@ void ArborBallWidget::onEnabledChanged(bool enabled)
 
 void ArborBallWidget::queueNoteEvent()
 {
-    if (sEventSink)
-    {
-        sEventSink(&mEvent, sEventSinkContext);
-        return;
-    }
     if (!PdPlayer::sThis)
     {
         qWarning() << "No sound engine to toggle" << mEvent.path().toString();

@@ -42,11 +42,6 @@ public:
     QGraphicsEllipseItem* ballEllipse() const { return mBallEllipse; }
     QGraphicsEllipseItem* glowEllipse() const { return mGlowEllipse; }
 
-    // Where note events go instead of the sound engine when set (tests and
-    // tools that run without audio); null restores the engine.
-    using EventSink = void (*)(const ArborEvent* event, void* context);
-    static void setEventSink(EventSink sink, void* context);
-
     // Shows or hides the item together with its struts.
     void applyEnabled(bool enabled);
 
@@ -63,9 +58,6 @@ protected:
 private:
     void queueNoteEvent();
     void raiseCard();
-
-    static EventSink sEventSink;
-    static void* sEventSinkContext;
 
     QPointer<const ArborBall> mBall;
     ArborWidget* mArborWidget;

@@ -1,8 +1,8 @@
 #include "WindowFixture.h"
 
+#include "ArborBallWidget.h"
 #include "ArborLayer.h"
 #include "ArborView.h"
-#include "ArborBallWidget.h"
 #include "ArborWidget.h"
 #include "DiagnosticsDialog.h"
 #include "MainWindow.h"
@@ -10,41 +10,28 @@
 #include "TweakDialog.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QStandardPaths>
-#include <QToolButton>
 
-using namespace WindowFixture;
-
-class MainWindowTest : public QObject
+class MainWindowTest : public QObject, public WindowFixture
 {
     Q_OBJECT
 
-private:
-    PdPlayer* mPlayer = nullptr;
-    Arbor* mArbor = nullptr;
-    Settings* mSettings = nullptr;
-    QTemporaryDir mPatchSource{QDir::tempPath() + "/shipped patches XXXXXX"};
+    // The program's patch folder beside the executable, with a second voice,
+    // a text file and a hidden patch added while the test runs.
+    const QString mShipped = QCoreApplication::applicationDirPath() + "/patches";
+    const QStringList mAdded{"Bell.pd", "notes.txt", ".hidden.pd"};
     QTemporaryDir mElsewhere{QDir::tempPath() + "/other patches XXXXXX"};
     std::unique_ptr<MainWindow> mWindow;
 
-    QComboBox* menu() { return mWindow->findChild<QComboBox*>("patchMenu"); }
-    QLabel* label(const char* name) { return mWindow->findChild<QLabel*>(name); }
-    QSlider* slider(const QString& name) { return mWindow->findChild<QSlider*>(name); }
-    QToolButton* tool(const char* name) { return mWindow->findChild<QToolButton*>(name); }
-    QString shipped(const QString& name) { return QDir(mPatchSource.path()).absoluteFilePath(name); }
-    static QString voiceCopy()
-    {
-        return QStandardPaths::writableLocation(QStandardPaths::DataLocation) + "/patch/arbor_voice.pd";
-    }
-    static QByteArray contents(const QString& path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    template <typename T = QWidget> T* child(const QString& name) { return mWindow->findChild<T*>(name); }
+    QComboBox* menu() { return child<QComboBox>("patchMenu"); }
+    void click(const char* button) { QTest::mouseClick(child<QAbstractButton>(button), Qt::LeftButton); }
+    QString text(const QString& label) { return child<QLabel>(label)->text(); }
     QStringList entries()
     {
         QStringList out;
@@ -52,136 +39,92 @@ private:
             out << menu()->itemText(i);
         return out;
     }
+    static QByteArray contents(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    static QByteArray voice()
+    {
+        return contents(QStandardPaths::writableLocation(QStandardPaths::DataLocation) + "/patch/arbor_voice.pd");
+    }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(initCore());
-        mPlayer = app()->player();
-        mArbor = app()->arbor();
-        mSettings = app()->settings();
-        QVERIFY(app()->initPatchFolder());
-
-        // A shipped folder with two voices, a text file and a subfolder.
-        QByteArray sine = contents(ARBOR_SOURCE_DIR "/patches/Sine.pd");
-        if (sine.isEmpty())
-            sine = "#N canvas 0 0 450 300 12;\n";
-        QByteArray bell = contents(ARBOR_SOURCE_DIR "/patches/Bell.pd");
-        if (bell.isEmpty())
-            bell = sine + "\n";
-        for (const auto& file : {qMakePair(QString("Sine.pd"), sine), qMakePair(QString("Bell.pd"), bell),
-                                 qMakePair(QString("notes.txt"), QByteArray("not a patch\n")),
-                                 qMakePair(QString(".hidden.pd"), sine)}) {
-            QFile f(shipped(file.first));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(file.second);
+        QVERIFY(setUp() && mApp->initPatchFolder());
+        for (const QString& name : mAdded) {
+            QFile f(mShipped + "/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(contents(mShipped + "/Sine.pd") + "\n") > 0);
         }
-        QVERIFY(QDir(mPatchSource.path()).mkdir("shell"));
-        MainWindow::setShippedPatchFolder(mPatchSource.path());
-
         mSettings->mUpdateCheckInterval = 4; // never: no network in tests
         mSettings->mAbsRelView = 2;
         mSettings->mCirclesView = false;
-        QSignalSpy loaded(mPlayer, SIGNAL(patchLoaded(QString)));
+        QSignalSpy loaded(mPlayer, &PdPlayer::patchLoaded);
         mWindow = std::make_unique<MainWindow>(mArbor);
         mWindow->show();
         QVERIFY(QTest::qWaitForWindowExposed(mWindow.get()));
         QCOMPARE(loaded.count(), 1);
-        drain(mPlayer);
-    }
-
-    void init()
-    {
-        drain(mPlayer); // whatever earlier cases left in the ring
+        QCOMPARE(mWindow->windowTitle(), QString("Elmsby Vudiru Arbor"));
+        for (const char* name : {"presetDecButton", "presetIncButton", "presetMenu", "savePresetButton"})
+            QVERIFY2(child(name)->isHidden(), name);
     }
 
     void cleanupTestCase()
     {
         mWindow.reset();
-        MainWindow::setShippedPatchFolder(QString());
+        for (const QString& name : mAdded)
+            QFile::remove(mShipped + "/" + name);
     }
 
-    void construction()
-    {
-        QCOMPARE(mWindow->windowTitle(), QString("Elmsby Vudiru Arbor"));
-        QCOMPARE(mSettings->mAbsRelView, 0);
-        auto* stack = mWindow->findChild<QStackedWidget*>("centralStack");
-        QCOMPARE(stack->currentIndex(), 1); // circlesView false: grapes
-        QCOMPARE(mWindow->arborView(), qobject_cast<ArborLayer*>(stack->widget(1))->view());
-        for (const char* name : {"presetDecButton", "presetIncButton", "presetMenu", "savePresetButton"})
-            QVERIFY2(mWindow->findChild<QWidget*>(name)->isHidden(), name);
-        QCOMPARE(mWindow->tweakDialog()->rowCount(), 22);
-        QCOMPARE(mWindow->findChild<QSlider*>("volumeSlider")->value(), 120);
-        QCOMPARE(mWindow->findChild<QSlider*>("volumeSlider")->maximum(), 140);
-    }
+    void init() { drain(); }
 
-    void patchMenuOrder()
+    void patchMenu()
     {
         QCOMPARE(entries(), (QStringList{"Bell", "Sine", "notes.txt"}));
-        QCOMPARE(menu()->itemData(0).toString(), shipped("Bell.pd"));
-        QCOMPARE(menu()->itemData(1).toString(), shipped("Sine.pd"));
-        QCOMPARE(menu()->itemData(2).toString(), shipped("notes.txt"));
-        QCOMPARE(menu()->currentIndex(), 1); // the default patch
-        QCOMPARE(mWindow->rememberedPatchIndex(), 1);
-        QCOMPARE(contents(voiceCopy()), contents(shipped("Sine.pd")));
-    }
-
-    void sameFileTwice()
-    {
-        QSignalSpy loaded(mPlayer, SIGNAL(patchLoaded(QString)));
-        mWindow->on_patchMenu_activated(0);
-        mWindow->loadPatch(shipped("Bell.pd"));
-        mWindow->loadPatch(mPatchSource.path() + "/shell/../Bell.pd");
+        QCOMPARE(menu()->itemData(0).toString(), mShipped + "/Bell.pd");
+        QCOMPARE(menu()->currentText(), QString("Sine")); // the default patch
+        QCOMPARE(voice(), contents(mShipped + "/Sine.pd"));
+        // The same file from the menu and by path, also spelled differently: one entry.
+        QSignalSpy loaded(mPlayer, &PdPlayer::patchLoaded);
+        emit menu()->activated(0);
+        mWindow->loadPatch(mShipped + "/Bell.pd");
+        mWindow->loadPatch(mShipped + "/shell/../Bell.pd");
         QCOMPARE(loaded.count(), 3);
         QCOMPARE(entries(), (QStringList{"Bell", "Sine", "notes.txt"}));
-        QCOMPARE(menu()->currentIndex(), 0);
-        QCOMPARE(contents(voiceCopy()), contents(shipped("Bell.pd")));
-
-        // A patch from elsewhere is appended and stays.
+        QCOMPARE(voice(), contents(mShipped + "/Bell.pd"));
+        // A patch from elsewhere is appended once and copied in as the voice.
         const QString drone = mElsewhere.path() + "/Drone.pd";
-        QVERIFY(QFile::copy(shipped("Sine.pd"), drone));
+        QVERIFY(QFile::copy(mShipped + "/Sine.pd", drone));
         mWindow->loadPatch(drone);
-        QCOMPARE(entries(), (QStringList{"Bell", "Sine", "notes.txt", "Drone"}));
-        QCOMPARE(mWindow->rememberedPatchIndex(), 3);
         mWindow->addPatchToMenu(drone);
-        QCOMPARE(menu()->count(), 4);
-        mWindow->on_patchMenu_activated(1);
-        QCOMPARE(menu()->currentText(), QString("Sine"));
+        QCOMPARE(entries(), (QStringList{"Bell", "Sine", "notes.txt", "Drone"}));
+        QCOMPARE(menu()->currentText(), QString("Drone"));
+        QCOMPARE(voice(), contents(drone));
     }
 
-    void failedLoadShowsNoneLoaded()
+    // After a failed load "None loaded" shows (once). Inc from the last real
+    // patch selects it and loads nothing; Inc again wraps to the first
+    // entry; Dec wraps back to the last.
+    void failedLoadAndWrapping()
     {
-        mWindow->on_patchMenu_activated(1);
-        QCOMPARE(mWindow->rememberedPatchIndex(), 1);
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("Failed to copy"));
-        mWindow->loadPatch(mPatchSource.path() + "/missing.pd");
+        mWindow->loadPatch(mShipped + "/missing.pd");
         QCOMPARE(menu()->currentText(), QString("None loaded"));
-        QCOMPARE(menu()->currentData().toString(), QString());
-        QCOMPARE(mWindow->rememberedPatchIndex(), -1);
-        const int count = menu()->count();
+        const int none = menu()->count() - 1;
         mWindow->setNoPatchLoaded(true);
-        QCOMPARE(menu()->count(), count); // never twice
-    }
-
-    void noneLoadedWraps()
-    {
-        // Continues from the failed load: "None loaded" is the last entry.
-        QSignalSpy loaded(mPlayer, SIGNAL(patchLoaded(QString)));
-        const int none = menu()->findText("None loaded");
-        QCOMPARE(none, menu()->count() - 1);
-        menu()->setCurrentIndex(none - 1); // the last real patch
-        mWindow->on_patchIncButton_clicked();
+        QCOMPARE(menu()->count(), none + 1);
+        QSignalSpy loaded(mPlayer, &PdPlayer::patchLoaded);
+        menu()->setCurrentIndex(none - 1);
+        click("patchIncButton");
         QCOMPARE(menu()->currentIndex(), none);
         QCOMPARE(loaded.count(), 0);
-        mWindow->on_patchIncButton_clicked();
-        QCOMPARE(loaded.count(), 1);
-        QCOMPARE(menu()->currentText(), QString("Bell"));
+        click("patchIncButton");
+        QCOMPARE(entries().first(), menu()->currentText());
         QCOMPARE(menu()->findText("None loaded"), -1);
-        mWindow->on_patchDecButton_clicked(); // wraps backwards to the last entry
+        click("patchDecButton");
         QCOMPARE(menu()->currentIndex(), menu()->count() - 1);
         QCOMPARE(loaded.count(), 2);
-        mWindow->onPatchIncRequested();
-        QCOMPARE(menu()->currentIndex(), 0);
     }
 
     void macroNames_data()
@@ -200,230 +143,165 @@ private slots:
     {
         QFETCH(QStringList, names);
         QFETCH(QStringList, labels);
-        mWindow->onMacroNamesReceived(names);
+        emit mPlayer->macroNamesReceived(names);
+        QCoreApplication::processEvents();
         for (int k = 1; k <= 8; ++k) {
-            QLabel* l = mWindow->findChild<QLabel*>(QString("macroLabel%1").arg(k));
-            QSlider* s = slider(QString("macroSlider%1").arg(k));
             const bool used = k <= labels.size();
-            QCOMPARE(l->text(), used ? labels.at(k - 1) : QString("Unused"));
-            QCOMPARE(l->isEnabled(), used);
-            QCOMPARE(s->isEnabled(), used);
+            QCOMPARE(text(QString("macroLabel%1").arg(k)), used ? labels.at(k - 1) : QString("Unused"));
+            QCOMPARE(child(QString("macroLabel%1").arg(k))->isEnabled(), used);
+            QCOMPARE(child(QString("macroSlider%1").arg(k))->isEnabled(), used);
         }
     }
 
-    void macroValues()
+    // Values from the engine move the controls without echo; moving a
+    // control sends its value; patch defaults are sent as they arrive.
+    void controlsAndEngine()
     {
-        QSignalSpy values(mPlayer, SIGNAL(macroValueChanged(int, float)));
-        mWindow->onMacroValueChanged(3, 0.25f);
-        QCOMPARE(slider("macroSlider3")->value(), 30);
-        mWindow->onMacroValueChanged(9, 1.0f);
-        mWindow->onMacroValueChanged(0, 1.0f);
-        drain(mPlayer);
-        QCOMPARE(values.count(), 0);
+        QSignalSpy macros(mPlayer, &PdPlayer::macroValueChanged);
+        QSignalSpy volumes(mPlayer, &PdPlayer::volumeChanged);
+        queue(ArborEvent::MacroValue3, 0.25f);
+        queue(ArborEvent::MasterVolumeSet, 1.0f);
+        QCOMPARE(child<QSlider>("macroSlider3")->value(), 30);
+        QCOMPARE(child<QSlider>("volumeSlider")->value(), 140);
+        QCOMPARE(drained<int>(macros), QList<int>{3});
+        QCOMPARE(drained<float>(volumes), QList<float>{1.0f});
+        child<QSlider>("macroSlider5")->setValue(90);
+        child<QSlider>("volumeSlider")->setValue(70);
+        QCOMPARE(drained<float>(macros, 1), QList<float>{0.75f});
+        QCOMPARE(drained<float>(volumes), QList<float>{0.5f});
+        // Defaults of -0.5 and below mean none; past the eighth are ignored.
+        emit mPlayer->macroDefaultsReceived({0.5f, -1.0f, -0.5f, 0.0f, -0.4f, 0.1f, 0.2f, 0.3f, 0.9f});
+        QCoreApplication::processEvents();
+        QCOMPARE(drained<int>(macros), (QList<int>{1, 4, 5, 6, 7, 8}));
+        QCOMPARE(child<QSlider>("macroSlider1")->value(), 60);
 
-        slider("macroSlider5")->setValue(90);
-        drain(mPlayer);
-        QCOMPARE(values.count(), 1);
-        QCOMPARE(values.at(0).at(0).toInt(), 5);
-        QCOMPARE(values.at(0).at(1).toFloat(), 0.75f);
-
-        // Defaults: -0.5 and below mean none; past the eighth are ignored.
-        values.clear();
-        mWindow->onMacroDefaultsReceived({0.5f, -1.0f, -0.5f, 0.0f, -0.4f, 0.1f, 0.2f, 0.3f, 0.9f});
-        drain(mPlayer);
-        QList<int> macros;
-        for (const auto& args : values)
-            macros << args.at(0).toInt();
-        QCOMPARE(macros, (QList<int>{1, 4, 5, 6, 7, 8}));
-        QCOMPARE(slider("macroSlider1")->value(), 60);
-    }
-
-    void volume()
-    {
-        QSignalSpy volumes(mPlayer, SIGNAL(volumeChanged(float)));
-        mWindow->onVolumeChanged(1.0f);
-        QCOMPARE(slider("volumeSlider")->value(), 140);
-        drain(mPlayer);
-        QCOMPARE(volumes.count(), 0);
-        slider("volumeSlider")->setValue(70);
-        drain(mPlayer);
-        QCOMPARE(volumes.count(), 1);
-        QCOMPARE(volumes.at(0).at(0).toFloat(), 0.5f);
-        QCOMPARE(slider("volumeSlider")->value(), 70);
-    }
-
-    void monoPoly()
-    {
-        QToolButton* mono = tool("monoButton");
-        QToolButton* poly = tool("polyButton");
-        QVERIFY(!mono->isChecked());
-        QVERIFY(poly->isChecked());
-        QTest::mouseClick(mono, Qt::LeftButton);
-        drain(mPlayer);
-        QVERIFY(mono->isChecked());
-        QVERIFY(!poly->isChecked());
-        QTest::mouseClick(mono, Qt::LeftButton); // the mode in force: switches back
-        drain(mPlayer);
-        QVERIFY(!mono->isChecked());
-        QVERIFY(poly->isChecked());
-        QTest::mouseClick(poly, Qt::LeftButton);
-        drain(mPlayer);
-        QVERIFY(mono->isChecked());
-        QTest::mouseClick(poly, Qt::LeftButton);
-        drain(mPlayer);
-        QVERIFY(poly->isChecked());
-    }
-
-    void stopAll()
-    {
-        QSignalSpy notes(mPlayer, SIGNAL(noteToggled(ArborRatio, bool)));
-        ArborNoteEvent fifth(ArborPath("/3"));
+        // A click on the mode in force switches to the other one.
+        for (const char* button : {"monoButton", "monoButton", "polyButton", "polyButton"}) {
+            const bool wasMono = mPlayer->isMonophonic();
+            click(button);
+            drain();
+            QVERIFY(mPlayer->isMonophonic() != wasMono);
+            QCOMPARE(child<QAbstractButton>("monoButton")->isChecked(), !wasMono);
+            QCOMPARE(child<QAbstractButton>("polyButton")->isChecked(), wasMono);
+        }
+        QSignalSpy notes(mPlayer, &PdPlayer::noteToggled);
+        const ArborNoteEvent fifth(ArborPath("/3"));
         mPlayer->queueEventGui(&fifth);
-        drain(mPlayer);
-        QCOMPARE(notes.count(), 1);
-        QTest::mouseClick(tool("stopAllButton"), Qt::LeftButton);
-        drain(mPlayer);
-        QCOMPARE(notes.count(), 2);
-        QCOMPARE(notes.at(1).at(1).toBool(), false);
+        click("stopAllButton");
+        QCOMPARE(drained<bool>(notes, 1), (QList<bool>{true, false}));
     }
 
     void readout()
     {
-        resetLattice(mArbor);
         mArbor->onBaseFrequencyChanged(200.0f);
-        QCOMPARE(label("infoLabel1")->text(), QString("Shifted prime steps: /"));
-        QCOMPARE(label("infoLabel2")->text(), QString("Frequency of central node [= 1/1 Frequency]: 200.000 Hz"));
-
+        QCOMPARE(text("infoLabel1"), QString("Shifted prime steps: /"));
+        QCOMPARE(text("infoLabel2"), QString("Frequency of central node [= 1/1 Frequency]: 200.000 Hz"));
         mArbor->onTransposed(ArborRatio(3, 2), 3);
-        QCOMPARE(label("infoLabel1")->text(), QString("Shifted prime steps: /3"));
-        QCOMPARE(label("infoLabel2")->text(),
-                 QString("Frequency of central node: 300.000 Hz        1/1 Frequency: 200.000 Hz"));
-
-        mArbor->onBaseFrequencyChanged(261.6256f);
-        mArbor->onTransposed(ArborRatio(1, 1), 0);
-        QCOMPARE(label("infoLabel2")->text(), QString("Frequency of central node [= 1/1 Frequency]: 261.626 Hz"));
-
+        QCOMPARE(text("infoLabel1"), QString("Shifted prime steps: /3"));
+        QCOMPARE(text("infoLabel2"), QString("Frequency of central node: 300.000 Hz        1/1 Frequency: 200.000 Hz"));
         // A long list is elided in the middle and keeps to the label's width.
-        QLabel* steps = label("infoLabel1");
-        const int width = steps->width();
+        const int width = child("infoLabel1")->width();
         for (int i = 0; i < 40; ++i)
             mArbor->onTransposed(ArborRatio(1, 1), i % 2 ? 5 : 7);
-        QVERIFY(steps->text().startsWith("Shifted prime steps: /7/5"));
-        QVERIFY(steps->text().contains(QChar(0x2026)));
-        QCOMPARE(steps->width(), width);
-        QVERIFY(mWindow->fontMetrics().horizontalAdvance(steps->text()) <= width);
-        resetLattice(mArbor);
+        QVERIFY(text("infoLabel1").startsWith("Shifted prime steps: /3/7/5"));
+        QVERIFY(text("infoLabel1").contains(QChar(0x2026)));
+        QCOMPARE(child("infoLabel1")->width(), width);
+        QVERIFY(mWindow->fontMetrics().horizontalAdvance(text("infoLabel1")) <= width);
+        mArbor->onTransposed(ArborRatio(1, 1), 0);
         mArbor->onBaseFrequencyChanged(440.0f);
     }
 
     void updateCheckDue_data()
     {
         QTest::addColumn<int>("interval");
-        QTest::addColumn<int>("daysAgo"); // -1: no stamp
+        QTest::addColumn<QString>("age"); // days since the last check; "none"; or unreadable text
         QTest::addColumn<bool>("due");
-        QTest::newRow("always") << 0 << 0 << true;
-        QTest::newRow("weekly, 6 days") << 1 << 6 << false;
-        QTest::newRow("weekly, 8 days") << 1 << 8 << true;
-        QTest::newRow("monthly, 20 days") << 2 << 20 << false;
-        QTest::newRow("monthly, 40 days") << 2 << 40 << true;
-        QTest::newRow("quarterly, empty stamp") << 3 << -1 << true;
-        QTest::newRow("quarterly, 60 days") << 3 << 60 << false;
-        QTest::newRow("never") << 4 << 400 << false;
-        QTest::newRow("5: every 300 s, 1 day") << 5 << 1 << true;
-        QTest::newRow("5: every 300 s, now") << 5 << 0 << false;
-        QTest::newRow("6 never") << 6 << 400 << false;
-        QTest::newRow("negative never") << -1 << 400 << false;
+        const QList<std::tuple<int, QString, bool>> rows{
+            {0, "0", true},    {1, "6", false},    {1, "8", true},     {2, "20", false}, {2, "40", true},
+            {3, "none", true}, {3, "yesterday-ish", true}, {3, "60", false}, {4, "400", false},
+            {5, "1", true},    {5, "0", false},    {6, "400", false},  {-1, "400", false}};
+        for (const auto& [interval, age, due] : rows)
+            QTest::addRow("interval %d, %s", interval, qPrintable(age)) << interval << age << due;
     }
 
     void updateCheckDue()
     {
         QFETCH(int, interval);
-        QFETCH(int, daysAgo);
+        QFETCH(QString, age);
         QFETCH(bool, due);
         const QDateTime now = QDateTime::fromString("Tue Mar 3 10:00:00 2026", Qt::TextDate);
-        QVERIFY(now.isValid());
-        const QString stamp = daysAgo < 0 ? QString() : now.addDays(-daysAgo).toString(Qt::TextDate);
+        bool isNumber = false;
+        const int days = age.toInt(&isNumber);
+        if (!isNumber && age != "none")
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Unreadable time of the last update check"));
+        const QString stamp = isNumber ? now.addDays(-days).toString(Qt::TextDate) : age == "none" ? "" : age;
         QCOMPARE(MainWindow::isUpdateCheckDue(interval, stamp, now), due);
-    }
-
-    void unreadableStampCountsAsAYearAgo()
-    {
-        const QDateTime now = QDateTime::currentDateTime();
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Unreadable time of the last update check"));
-        QVERIFY(MainWindow::isUpdateCheckDue(3, "yesterday-ish", now));
     }
 
     void diagnosticsKey()
     {
-        DiagnosticsDialog* diagnostics = mWindow->diagnosticsDialog();
-        QVERIFY(diagnostics);
-        QVERIFY(!diagnostics->isVisible());
-        QTest::keyClick(mWindow.get(), Qt::Key_9);
-        QVERIFY(!diagnostics->isVisible());
-        QTest::keyClick(mWindow.get(), Qt::Key_9, Qt::ShiftModifier);
-        QVERIFY(!diagnostics->isVisible());
-        QTest::keyClick(mWindow.get(), Qt::Key_9, Qt::ControlModifier);
-        QVERIFY(diagnostics->isVisible());
-        QTest::keyClick(mWindow.get(), Qt::Key_9, Qt::ControlModifier);
-        QVERIFY(!diagnostics->isVisible());
+        auto* diagnostics = mWindow->findChild<DiagnosticsDialog*>();
+        for (auto press : {std::make_pair(Qt::NoModifier, false), std::make_pair(Qt::ShiftModifier, false),
+                           std::make_pair(Qt::ControlModifier, true), std::make_pair(Qt::ControlModifier, false)}) {
+            QTest::keyClick(mWindow.get(), Qt::Key_9, press.first);
+            QCOMPARE(diagnostics->isVisible(), press.second);
+        }
     }
 
+    // The cog closes an open dialog and remembers its place; the next click
+    // opens a fresh dialog there.
     void optionsButton()
     {
-        QToolButton* cog = tool("optionsButton");
-        QPointer<OptionsDialog> first = mWindow->optionsDialog();
-        QVERIFY(first && !first->isVisible());
-        cog->click();
-        QPointer<OptionsDialog> opened = mWindow->optionsDialog();
-        QVERIFY(first.isNull()); // a fresh dialog every time
-        QVERIFY(opened->isVisible());
-        opened->move(200, 150);
-        const QPoint place = opened->pos();
-        cog->click();
-        QVERIFY(!opened->isVisible());
-        QCOMPARE(mWindow->optionsDialogPosition(), place);
-        cog->click();
-        QVERIFY(opened.isNull());
-        QVERIFY(mWindow->optionsDialog()->isVisible());
-        QCOMPARE(mWindow->optionsDialog()->pos(), place);
-        mWindow->optionsDialog()->close();
+        auto shown = [this]() -> OptionsDialog* {
+            for (OptionsDialog* d : mWindow->findChildren<OptionsDialog*>())
+                if (d->isVisible())
+                    return d;
+            return nullptr;
+        };
+        click("optionsButton");
+        QPointer<OptionsDialog> first = shown();
+        first->move(200, 150);
+        const QPoint place = first->pos();
+        click("optionsButton");
+        QVERIFY(first && !shown());
+        click("optionsButton");
+        QVERIFY(first.isNull());
+        QCOMPARE(shown()->pos(), place);
+        shown()->close();
     }
 
-    void switcher()
+    // Both switchers; the window starts in grapes (as saved) and relative mode.
+    void switchers()
     {
-        auto* stack = mWindow->findChild<QStackedWidget*>("centralStack");
-        mWindow->onSwitcherClicked("circles");
-        QCOMPARE(stack->currentIndex(), 0);
-        mWindow->onSwitcherClicked("nonsense");
-        QCOMPARE(stack->currentIndex(), 0);
-        mWindow->onSwitcherClicked("grapes");
-        QCOMPARE(stack->currentIndex(), 1);
-        mWindow->onAbsRelSwitcherClicked("absolute2");
-        QCOMPARE(mSettings->mAbsRelView, 2);
-        mWindow->onAbsRelSwitcherClicked("other");
-        QCOMPARE(mSettings->mAbsRelView, 2);
-        mWindow->onAbsRelSwitcherClicked("relative");
         QCOMPARE(mSettings->mAbsRelView, 0);
+        auto* stack = child<QStackedWidget>("centralStack");
+        QCOMPARE(stack->currentWidget(), child("grapeLayer"));
+        for (auto view : {std::make_pair("circles", "circleLayer"), std::make_pair("nonsense", "circleLayer"),
+                          std::make_pair("grapes", "grapeLayer")}) {
+            emit child<QLabel>("viewSwitcher")->linkActivated(view.first);
+            QCOMPARE(stack->currentWidget(), child(view.second));
+        }
+        for (auto mode : {std::make_pair("absolute2", 2), std::make_pair("other", 2), std::make_pair("absolute", 1),
+                          std::make_pair("relative", 0)}) {
+            emit child<QLabel>("absRelSwitcher")->linkActivated(mode.first);
+            QCOMPARE(mSettings->mAbsRelView, mode.second);
+        }
     }
 
-    void updateTweaksRebuildsBothLayers()
+    // "Update" in the tweak dialog (all 22 constants) reloads the lattice:
+    // both drawings, the hidden one too, must show the new balls.
+    void tweakUpdateRebuildsBothLayers()
     {
-        // The reload replaces the lattice's tree; both drawings must show
-        // the new balls, the hidden layer's as well as the shown one's.
-        auto* stack = mWindow->findChild<QStackedWidget*>("centralStack");
+        auto* tweaks = mWindow->findChild<TweakDialog*>();
+        QCOMPARE(tweaks->findChildren<QSpinBox*>().size(), 22);
         const ArborBall* oldRoot = mArbor->rootBall();
-        mWindow->updateTweaks();
-        QVERIFY(mArbor->rootBall());
-        QVERIFY(mArbor->rootBall() != oldRoot);
-        for (int page = 0; page < 2; ++page) {
-            ArborView* view = qobject_cast<ArborLayer*>(stack->widget(page))->view();
-            QCOMPARE(int(view->viewKind()), page);
+        tweaks->findChild<QPushButton*>()->click();
+        QVERIFY(mArbor->rootBall() && mArbor->rootBall() != oldRoot);
+        for (const char* name : {"circleLayer", "grapeLayer"}) {
             bool showsNewRoot = false;
-            for (ArborBallWidget* item : view->arborWidget()->ballWidgets()) {
-                QVERIFY(item->ball());
+            for (ArborBallWidget* item : child<ArborLayer>(name)->view()->arborWidget()->ballWidgets())
                 showsNewRoot |= item->ball() == mArbor->rootBall();
-            }
-            QVERIFY2(showsNewRoot, qPrintable(QString("page %1").arg(page)));
+            QVERIFY2(showsNewRoot, name);
         }
     }
 };
