@@ -38,8 +38,6 @@
 #include <QThread>
 #include <QToolButton>
 
-QString MainWindow::sShippedPatchFolder;
-
 namespace
 {
 const char* const NONE_LOADED = "None loaded";
@@ -388,14 +386,7 @@ void MainWindow::buildForm()
 
 QString MainWindow::shippedPatchFolder()
 {
-    if (!sShippedPatchFolder.isEmpty())
-        return sShippedPatchFolder;
     return QCoreApplication::applicationDirPath() + QStringLiteral("/patches");
-}
-
-void MainWindow::setShippedPatchFolder(const QString& folder)
-{
-    sShippedPatchFolder = folder;
 }
 
 void MainWindow::initPatchMenu()

@@ -53,7 +53,6 @@ public:
     // unless overridden (an empty text restores the default). Read when
     // the window is built.
     static QString shippedPatchFolder();
-    static void setShippedPatchFolder(const QString& folder);
 
     // Whether the automatic update check is due for the interval option
     // and the stored stamp of the last check (Qt text date format).
@@ -135,5 +134,4 @@ private:
     int mRememberedPatchIndex = -1;
     QString mLastPatchFolder;
 
-    static QString sShippedPatchFolder;
 };
