@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <new>
 
+// operator new[], the nothrow forms and every operator delete keep their
+// library definitions, which go through the operator new below and free().
+
 namespace
 {
 std::atomic<bool> sArmed {false};
@@ -69,19 +72,7 @@ extern "C" void* memalign(size_t alignment, size_t n)
 void* operator new(std::size_t n)
 {
     count(sNews);
-    void* p = __libc_malloc(n ? n : 1);
-    if (!p)
-        std::abort(); // out of memory while counting: nothing sensible is left to measure
-    return p;
+    if (void* p = __libc_malloc(n ? n : 1))
+        return p;
+    throw std::bad_alloc();
 }
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept
-{
-    count(sNews);
-    return __libc_malloc(n ? n : 1);
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
