@@ -27,26 +27,22 @@ inline void count(std::atomic<long>& counter)
 }
 } // namespace
 
-namespace PlayerTest
-{
-void armAllocationCounter()
+void PlayerTest::armAllocationCounter()
 {
     sNews = 0;
     sMallocs = 0;
     sArmed.store(true, std::memory_order_release);
 }
 
-Allocations disarmAllocationCounter()
+PlayerTest::Allocations PlayerTest::disarmAllocationCounter()
 {
     sArmed.store(false, std::memory_order_release);
     return Allocations {sNews.load(), sMallocs.load()};
 }
-} // namespace PlayerTest
 
 extern "C" void* __libc_malloc(size_t);
 extern "C" void* __libc_calloc(size_t, size_t);
 extern "C" void* __libc_realloc(void*, size_t);
-extern "C" void* __libc_memalign(size_t, size_t);
 
 extern "C" void* malloc(size_t n)
 {
@@ -63,12 +59,6 @@ extern "C" void* realloc(void* p, size_t n)
     count(sMallocs);
     return __libc_realloc(p, n);
 }
-extern "C" void* memalign(size_t alignment, size_t n)
-{
-    count(sMallocs);
-    return __libc_memalign(alignment, n);
-}
-
 void* operator new(std::size_t n)
 {
     count(sNews);

@@ -1,7 +1,5 @@
 #pragma once
 
-// Lattice paths for tests and benchmarks that need many different notes at once.
-
 #include "ArborPath.h"
 #include "ArborRatio.h"
 
@@ -10,7 +8,7 @@
 
 namespace PlayerTest
 {
-// Paths of up to `n` (at most 300 or so) distinct ratios whose notes lie
+// Paths of up to `n` (300 or so at most) distinct ratios whose notes lie
 // between 40 Hz and 8 kHz above A 440: three steps along 2 to 11, either way.
 inline QStringList distinctPaths(int n)
 {

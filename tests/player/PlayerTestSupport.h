@@ -28,11 +28,7 @@ class LogCatcher
 {
 public:
     LogCatcher() : mPrevious(qInstallMessageHandler(&LogCatcher::handler)) { sSelf = this; }
-    ~LogCatcher()
-    {
-        qInstallMessageHandler(mPrevious);
-        sSelf = nullptr;
-    }
+    ~LogCatcher() { qInstallMessageHandler(mPrevious); }
     QStringList lines() const
     {
         QMutexLocker lock(&mMutex);
@@ -49,19 +45,17 @@ public:
     QStringList pdPrints(const QString& prefix = QString()) const
     {
         QStringList out;
-        const QString tag = QStringLiteral("D libPD: \"");
         for (const QString& l : lines())
-            if (l.startsWith(tag + prefix))
-                out << l.mid(tag.size()).chopped(1);
+            if (l.startsWith("D libPD: \"" + prefix))
+                out << l.mid(10).chopped(1);
         return out;
     }
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext&, const QString& text)
     {
-        const char* level = type == QtDebugMsg ? "D " : type == QtWarningMsg ? "W " : "C ";
         QMutexLocker lock(&sSelf->mMutex);
-        sSelf->mLines << QLatin1String(level) + text;
+        sSelf->mLines << (type == QtDebugMsg ? "D " : type == QtWarningMsg ? "W " : "C ") + text;
     }
     static inline LogCatcher* sSelf = nullptr;
     QtMessageHandler mPrevious;
@@ -74,24 +68,24 @@ private:
 class RuntimeFolder
 {
 public:
-    explicit RuntimeFolder(const QString& voicePatch = sourcePatches() + QStringLiteral("/Sine.pd"))
-        : mDir(QDir::tempPath() + QStringLiteral("/arbor engine XXXXXX"))
+    explicit RuntimeFolder(const QString& voicePatch = sourcePatches() + "/Sine.pd")
+        : mDir(QDir::tempPath() + "/arbor engine XXXXXX")
     {
-        const QDir shell(sourcePatches() + QStringLiteral("/shell"));
-        for (const QString& f : shell.entryList({QStringLiteral("*.pd")}, QDir::Files))
+        const QDir shell(sourcePatches() + "/shell");
+        for (const QString& f : shell.entryList({"*.pd"}, QDir::Files))
             QFile::copy(shell.filePath(f), mDir.filePath(f));
-        QFile::copy(testData() + QStringLiteral("/protocol_main.pd"), mDir.filePath(QStringLiteral("protocol_main.pd")));
+        QFile::copy(testData() + "/protocol_main.pd", mDir.filePath("protocol_main.pd"));
         setVoice(voicePatch);
     }
     bool setVoice(const QString& voicePatch)
     {
-        QFile::remove(mDir.filePath(QStringLiteral("arbor_voice.pd")));
-        return QFile::copy(voicePatch, mDir.filePath(QStringLiteral("arbor_voice.pd")));
+        QFile::remove(mDir.filePath("arbor_voice.pd"));
+        return QFile::copy(voicePatch, mDir.filePath("arbor_voice.pd"));
     }
     QString path() const { return mDir.path(); }
     QFileInfo file(const QString& name) const { return QFileInfo(mDir.filePath(name)); }
-    QFileInfo main() const { return file(QStringLiteral("arbor_main.pd")); }
-    QFileInfo protocol() const { return file(QStringLiteral("protocol_main.pd")); }
+    QFileInfo main() const { return file("arbor_main.pd"); }
+    QFileInfo protocol() const { return file("protocol_main.pd"); }
 
 private:
     QTemporaryDir mDir;

@@ -127,10 +127,13 @@ private slots:
 
     // Requests against the test patch, which prints every message it gets:
     // "TYPE VALUE" from the GUI, "w TYPE VALUE" from the wand, "t PATH" a
-    // toggle ("t #N": the N-th distinct path), "stop V" the patch reporting
-    // voice V, "raw HEX" a toggle chunk with these path bytes, "fill" 128
-    // held notes. In the prints, "on F V" stands for the three note-on
-    // messages to voice V and "off V" for its note-off.
+    // toggle ("t #N": the N-th distinct path), "run" the audio thread
+    // executing what waits, "stop V" the patch reporting voice V, "raw HEX"
+    // a toggle chunk with these path bytes executed on the engine's own
+    // thread, "fill" 128 held notes. The script ends with a run, after which
+    // the engine's thread delivers the results. In the prints, "on F V"
+    // stands for the three note-on messages to voice V, "off V" for its
+    // note-off.
     void script_data()
     {
         QTest::addColumn<QString>("script");
@@ -192,6 +195,7 @@ private slots:
             "voiceVolumeChanged 20; voiceVolumeChanged 21; voiceVolumeChanged 10; voiceVolumeChanged 11");
         row("bad path bytes", "raw 04; raw ff; raw 01; raw 80; raw 7f; raw 25; raw 030506", "", "");
         row("six steps count", "raw 03030303030309", "on 5011.88 1", "noteToggled 729/64 true");
+        row("own results after waiting ones", "t /3; run; raw 03", "on 660 1; off 1", "noteToggled 3/2 true; noteToggled 3/2 false");
     }
     void script()
     {
@@ -208,9 +212,10 @@ private slots:
             } else if (w[0] == "w") {
                 const ArborEvent e(ArborEvent::Type(w[1].toInt()), w[2].toFloat());
                 mPlayer.queueEventSerial(&e);
-            } else if (w[0] == "stop") {
-                mPlayer.processEvents();
-                sendList("voice-stop", w[1].toFloat());
+            } else if (w[0] == "run" || w[0] == "stop") {
+                std::thread([this] { mPlayer.processEvents(); }).join();
+                if (w[0] == "stop")
+                    sendList("voice-stop", w[1].toFloat());
             } else if (w[0] == "raw") {
                 PdMessageBuffer::Chunk chunk;
                 chunk.mType = ArborEvent::NoteToggle;
@@ -228,7 +233,8 @@ private slots:
                 queue(mPlayer, w[0].toInt(), w[1].toFloat());
             }
         }
-        mPlayer.processEvents();
+        std::thread([this] { mPlayer.processEvents(); }).join();
+        mPlayer.deliverResults();
         QStringList expected;
         for (const QString& p : prints.split("; ", Qt::SkipEmptyParts)) {
             const QStringList w = p.split(' ');
@@ -407,6 +413,24 @@ private slots:
         QCOMPARE(loaded.count(), 4);
         QCOMPARE(mLog->count(QStringLiteral("Closing PD patch...")), 4);
         QVERIFY(!mOutput.isMuted());
+    }
+
+    // A GUI that does not keep up loses the surplus, and says so.
+    void resultFlood()
+    {
+        QSignalSpy volumes(&mPlayer, &PdPlayer::voiceVolumeChanged);
+        const int drains = PdResultBuffer::MAX_RESULTS / PdMessageBuffer::MAX_CHUNKS + 1;
+        std::thread([&] {
+            for (int d = 0; d < drains; ++d) {
+                for (int i = 0; i < PdMessageBuffer::MAX_CHUNKS; ++i)
+                    queue(mPlayer, ArborEvent::VoiceVolumeSet, float(i));
+                mPlayer.processEvents();
+            }
+        }).join();
+        mPlayer.deliverResults();
+        QCOMPARE(volumes.count(), PdResultBuffer::MAX_RESULTS);
+        const int dropped = drains * PdMessageBuffer::MAX_CHUNKS - PdResultBuffer::MAX_RESULTS;
+        QVERIFY(mLog->contains(QStringLiteral("the GUI fell behind the audio thread: %1 engine changes").arg(dropped)));
     }
 
     // A real second thread drains the rings as the audio callback does.

@@ -22,26 +22,24 @@ private slots:
         const QStringList check {"arbor_main.pd", "batch_check.pd"};
         const QDir voices(sourcePatches());
         for (const QString& f : voices.entryList({QStringLiteral("*.pd")}, QDir::Files)) {
-            QStringList expected {"check-voice-stop: 1"};
-            if (f == QLatin1String("Sine.pd"))
-                expected << "check-voice-info: list info attack(0.1):release(0.2)";
-            QTest::newRow(qPrintable(f)) << voices.filePath(f) << check << expected;
+            const QString macros = f == "Sine.pd" ? "check-voice-info: list info attack(0.1):release(0.2)" : "";
+            QTest::newRow(qPrintable(f)) << voices.filePath(f) << check << QStringList {"check-voice-stop: 1", macros};
         }
-        QTest::newRow("test voice") << testData() + QStringLiteral("/PrintVoice.pd") << check
+        QTest::newRow("test voice") << testData() + "/PrintVoice.pd" << check
                                     << QStringList {"check-voice-stop: 1", "check-voice-info: list info cutoff(0.5):drive"};
         for (const char* f : {"equal-loudness.pd", "tb_compressor~.pd", "tb_compressorUI.pd", "arbor_vprep.pd"})
-            QTest::newRow(f) << sourcePatches() + QStringLiteral("/Sine.pd") << QStringList {f} << QStringList();
+            QTest::newRow(f) << sourcePatches() + "/Sine.pd" << QStringList {f} << QStringList();
     }
     void batch()
     {
         QFETCH(QString, voice);
         QFETCH(QStringList, open);
         QFETCH(QStringList, expected);
-        const QString pd = QStandardPaths::findExecutable(QStringLiteral("pd"));
+        const QString pd = QStandardPaths::findExecutable("pd");
         if (pd.isEmpty())
             QSKIP("pd is not installed");
         RuntimeFolder folder(voice);
-        QVERIFY(QFile::copy(testData() + QStringLiteral("/batch_check.pd"), folder.path() + QStringLiteral("/batch_check.pd")));
+        QVERIFY(QFile::copy(testData() + "/batch_check.pd", folder.path() + "/batch_check.pd"));
         QStringList args {"-nogui", "-batch", "-noprefs", "-stderr", "-noaudio", "-nomidi", "-path", folder.path()};
         for (const QString& f : open)
             args << "-open" << folder.path() + "/" + f;
@@ -56,10 +54,10 @@ private slots:
         const QString output = QString::fromLocal8Bit(p.readAll());
         QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, qPrintable(output));
         const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        for (const QString& line : lines)
+        for (const QString& line : lines) // Pd's complaints, and its "... you might be able to track this down" lines
             QVERIFY2(!line.contains("error") && !line.contains("couldn't") && !line.contains("... "), qPrintable(line));
         for (const QString& e : expected)
-            QVERIFY2(lines.count(e) == 1, qPrintable(output));
+            QVERIFY2(e.isEmpty() || lines.count(e) == 1, qPrintable(output));
     }
 };
 
