@@ -72,29 +72,11 @@ class TestOutput : public QObject
 private slots:
     void initTestCase() { QVERIFY(mPlayer.init()); }
 
-    void deviceList()
-    {
-        FakePaApi api;
-        PaAudioOutput out(nullptr, &api);
-        QVERIFY(out.devices().isEmpty()); // PortAudio not initialised yet
-        QVERIFY(out.init(256, 0, &mPlayer));
-        QCOMPARE(out.devices(), (QStringList {"ALSA: hw:0", "DS: speakers", "JACK Audio Connection Kit: system"}));
-        LogCatcher log;
-        out.logDevices();
-        for (const char* line : {"W Number of audio devices found: 3", "W Name: \"speakers\"",
-                                 "W Host API: \"Windows DirectSound\"", "W Default sample rate: 96000"})
-            QVERIFY2(log.contains(line), line);
-        QCOMPARE(log.count("W Index:"), 3);
-        api.mSet["count"] = -9999;
-        QVERIFY(out.devices().isEmpty());
-        QVERIFY(log.contains("C Pa_GetDeviceCount returned err: -9999"));
-    }
-
     // A script of calls ("init D": init with 256 frames, "select D", "close",
-    // "term", "set CALL=VALUE" for what the fake's CALL returns from then
-    // on), their boolean results, the trace of streams opened ("open D
-    // RATE"), closed and terminated and of every selectedDeviceChanged
-    // ("-> I"), and a line the log must hold.
+    // "term", "devices", "log": logDevices, "set CALL=VALUE": what the
+    // fake's CALL returns from then on); their results; the trace of streams
+    // opened ("open D RATE"), closed and terminated and of every
+    // selectedDeviceChanged ("-> I"); and lines the log must hold.
     void calls_data()
     {
         QTest::addColumn<QString>("script");
@@ -104,31 +86,36 @@ private slots:
         const auto row = [](const char* name, const char* script, const char* results, const char* trace, const char* logged) {
             QTest::newRow(name) << script << results << trace << logged;
         };
-        row("list 0 is PA 1", "init 0; term", "1 1", "open 1 44100; -> 0; close; -> -1; terminate", "W PaStream started");
-        row("list 2 is PA 4", "init 0; select 2", "1 1", "open 1 44100; -> 0; close; -> -1; open 4 44100; -> 2", "");
-        row("-1 is the default", "init 0; set default=2; select -1", "1 1",
+        row("device list", "devices; init 0; devices; log", "; 1; ALSA: hw:0,DS: speakers,JACK Audio Connection Kit: system; 1",
+            "open 1 44100; -> 0", "W Number of audio devices found: 3; W Index: 1; W Name: \"speakers\"; "
+            "W Host API: \"Windows DirectSound\"; W Default sample rate: 96000; W PaStream started");
+        row("device count fails", "init 0; set count=-9999; devices", "1; ", "open 1 44100; -> 0",
+            "C Pa_GetDeviceCount returned err: -9999");
+        row("term", "init 0; term", "1; 1", "open 1 44100; -> 0; close; -> -1; terminate", "");
+        row("list 2 is PA 4", "init 0; select 2", "1; 1", "open 1 44100; -> 0; close; -> -1; open 4 44100; -> 2", "");
+        row("-1 is the default", "init 0; set default=2; select -1", "1; 1",
             "open 1 44100; -> 0; close; -> -1; open 2 44100; -> 1", "");
-        row("7 is not listed: default", "init 0; set default=4; select 7", "1 1",
+        row("7 is not listed: default", "init 0; set default=4; select 7", "1; 1",
             "open 1 44100; -> 0; close; -> -1; open 4 44100; -> 2", "");
         row("42 is not listed: default", "init 42", "1", "open 1 44100; -> 0", "");
         row("default not listed: 0", "set default=0; init -1", "1", "open 0 44100; -> 0", "");
         row("rate refused: device rate", "set format=-9997; init 1", "1", "open 2 48000; -> 1",
-            "W Initialising libpd with sampleRate 48000");
-        row("format refused", "init 0; set format=-9994; select 1", "1 0", "open 1 44100; -> 0; close; -> -1; -> -1",
+            "W Got invalid sample rate for 44100; W Initialising libpd with sampleRate 48000");
+        row("format refused", "init 0; set format=-9994; select 1", "1; 0", "open 1 44100; -> 0; close; -> -1; -> -1",
             "C Output format not supported");
-        row("no default device", "init 0; set default=-1; select -1", "1 0", "open 1 44100; -> 0",
+        row("no default device", "init 0; set default=-1; select -1", "1; 0", "open 1 44100; -> 0",
             "C No default output device returned from Pa_GetDefaultOutputDevice");
-        row("default out of range", "init 0; set default=12; select 9", "1 0", "open 1 44100; -> 0",
+        row("default out of range", "init 0; set default=12; select 9", "1; 0", "open 1 44100; -> 0",
             "did not translate to valid paIndex 12. Device count: 5.");
         row("chosen and default fail", "set open=-9985; init 2", "0", "open 4 44100; -> -1; open 1 44100; -> -1",
             "C Pa_OpenStream returned err: -9985");
-        row("a stream that fails to start stays open", "init 0; set start=-9986; select 1; set start=0; select 0", "1 0 1",
+        row("a stream that fails to start stays open", "init 0; set start=-9986; select 1; set start=0; select 0", "1; 0; 1",
             "open 1 44100; -> 0; close; -> -1; open 2 44100; -> -1; close; -> -1; open 1 44100; -> 0",
             "C Pa_StartStream returned err: -9986");
         row("failed closes", "init 0; set close=-9999; select 1; set close=-9986; select 1; select 0; close; close; term; term",
-            "1 0 1 1 1 1 1 1", "open 1 44100; -> 0; close; -> -1; open 2 44100; -> 1; close; -> -1; open 1 44100; -> 0; "
-            "close; -> -1; terminate", "C Pa_CloseStream returned err: -9999");
-        row("init fails", "set init=-10000; init 0; select 0; term", "0 0 1", "", "C Pa_Initialize returned err: -10000");
+            "1; 0; 1; 1; 1; 1; 1; 1", "open 1 44100; -> 0; close; -> -1; open 2 44100; -> 1; close; -> -1; "
+            "open 1 44100; -> 0; close; -> -1; terminate", "C Pa_CloseStream returned err: -9999");
+        row("init fails", "set init=-10000; init 0; select 0; term", "0; 0; 1", "", "C Pa_Initialize returned err: -10000");
     }
     void calls()
     {
@@ -154,13 +141,16 @@ private slots:
                 ok = out.selectDevice(w[1].toInt());
             else if (w[0] == "close")
                 ok = out.closeDevice();
-            else
+            else if (w[0] == "log")
+                out.logDevices();
+            else if (w[0] == "term")
                 out.term();
-            actual << QString::number(ok);
+            actual << (w[0] == "devices" ? out.devices().join(',') : QString::number(ok));
         }
-        QCOMPARE(actual.join(' '), results);
+        QCOMPARE(actual.join("; "), results);
         QCOMPARE(api.mTrace.join("; "), trace);
-        QVERIFY2(log.contains(logged), qPrintable(logged));
+        for (const QString& line : logged.split("; "))
+            QVERIFY2(log.contains(line), qPrintable(line));
         QCOMPARE(out.isStreamRunning(), out.selectedDevice() >= 0);
     }
 
@@ -172,33 +162,31 @@ private slots:
         FakePaApi api;
         PaAudioOutput out(nullptr, &api);
         QVERIFY(out.init(256, 0, &mPlayer) && api.mUserData == &out);
-        std::vector<float> buffer(512);
-        const auto block = [&](unsigned long frames = 256) {
-            std::fill(buffer.begin(), buffer.end(), 9.0f);
-            QCOMPARE(api.mCallback(nullptr, buffer.data(), frames, nullptr, 0, api.mUserData), int(paContinue));
+        QString heard; // per block: loud or silent; its frames after the last whole tick are zeros
+        const auto block = [&](unsigned long frames) {
+            std::vector<float> b(frames * 2, 9.0f);
+            QCOMPARE(api.mCallback(nullptr, b.data(), frames, nullptr, 0, api.mUserData), int(paContinue));
+            QCOMPARE(peak(b, frames / 64 * 128), 0.0f);
+            heard += peak(b) > 0.05f ? "loud " : peak(b) == 0.0f ? "silent " : "? ";
         };
-        const auto loud = [&] { return peak(buffer) > 0.05f; };
         queue(mPlayer, ArborEvent::VoiceVolumeSet, 0.5f);
-        block();
-        QVERIFY(peak(buffer) == 0.0f && mPlayer.voiceVolume() == 0.5f); // no patch: silence, events still run
-        QVERIFY(mPlayer.loadPatch(folder.main()));                          // no stream runs: loaded on this thread
+        block(256); // no patch: silence, events still run
+        QCOMPARE(mPlayer.voiceVolume(), 0.5f);
+        QVERIFY(mPlayer.loadPatch(folder.main())); // no stream runs: loaded on this thread
         toggle(mPlayer, QString());
         for (int i = 0; i < 20; ++i)
-            block();
-        QVERIFY(loud());
-        block(100); // no multiple of 64 frames: the rest is silence
-        QVERIFY(peak(std::vector<float>(buffer.begin(), buffer.begin() + 128)) > 0.05f);
-        QCOMPARE(peak(std::vector<float>(buffer.begin() + 128, buffer.begin() + 200)), 0.0f);
+            block(256);
+        block(100);
         out.mute();
         queue(mPlayer, ArborEvent::VoiceVolumeSet, 0.75f);
-        block();
-        QVERIFY(peak(buffer) == 0.0f && mPlayer.voiceVolume() == 0.75f);
+        block(256);
+        QCOMPARE(mPlayer.voiceVolume(), 0.75f);
         out.unmute();
-        block();
-        QVERIFY(loud());
+        block(256);
         mPlayer.unloadPatch();
-        block();
-        QCOMPARE(peak(buffer), 0.0f);
+        block(256);
+        QVERIFY2(heard.endsWith("loud loud silent loud silent "), qPrintable(heard));
+        QVERIFY(heard.startsWith("silent "));
     }
 };
 

@@ -1,7 +1,7 @@
-// The rings between the threads: the command ring (capacity, wrap-around,
-// what a chunk carries), the result ring (capacity, order, drops), and both
-// command rings filled by two producers while one consumer drains them, as
-// the GUI, the wand thread and the audio callback do. Also built with
+// The command rings: capacity, wrap-around, what a chunk carries, and two
+// rings filled by two producers while one consumer drains them, as the GUI,
+// the wand thread and the audio callback do. (The result ring is the same
+// ring; the engine tests send every result through it.) Also built with
 // ThreadSanitizer (test_player_ring_tsan).
 
 #include "PlayerTestSupport.h"
@@ -13,20 +13,14 @@
 
 using namespace PlayerTest;
 
-namespace
-{
 // A chunk whose fields all derive from its producer and sequence number.
-PdMessageBuffer::Chunk make(int producer, int seq)
+static PdMessageBuffer::Chunk make(int producer, int seq)
 {
-    PdMessageBuffer::Chunk c;
-    c.mType = seq;
-    for (int i = 0; i < 6; ++i)
-        c.mPath[i] = static_cast<signed char>((seq + i + producer) % 100 + 1);
-    c.mPath[6] = static_cast<signed char>(producer);
-    c.mValue = float(seq);
+    PdMessageBuffer::Chunk c {seq, {}, float(seq)};
+    for (int i = 0; i < 7; ++i)
+        c.mPath[i] = static_cast<signed char>(i < 6 ? (seq + i + producer) % 100 + 1 : producer);
     return c;
 }
-} // namespace
 
 class TestRing : public QObject
 {
@@ -60,8 +54,9 @@ private slots:
         PdMessageBuffer::ChunkList list;
         const ArborEvent skipped(ArborEvent::AllNotesOff, 1.0f);
         for (int i = 0; i < offset; ++i)
-            QVERIFY(buffer.queueEvent(&skipped));
+            buffer.queueEvent(&skipped);
         buffer.processEvents(list);
+        QCOMPARE(int(list.size()), std::max(offset, 0));
         list.setSize(0);
         const ArborPath path(QStringLiteral("/31/-29/23/-19/17/-13"));
         int accepted = 0;
@@ -87,33 +82,6 @@ private slots:
         QCOMPARE(buffer.pendingBytes(), 0);
     }
 
-    void resultRing()
-    {
-        PdResultBuffer ring;
-        PdResultBuffer::Result r;
-        QVERIFY(!ring.write(r)); // never created: counted as dropped
-        QCOMPARE(ring.takeDropped(), 1u);
-        QVERIFY(ring.init());
-        for (int round = 0; round < 2; ++round) { // the second round wraps
-            for (int i = 0; i < PdResultBuffer::MAX_RESULTS; ++i) {
-                r.mInt = i;
-                r.mNumerator = std::uint64_t(i) + 2;
-                r.mDenominator = ~std::uint64_t(i);
-                QVERIFY(ring.write(r));
-            }
-            QVERIFY(!ring.write(r) && !ring.write(r));
-            QCOMPARE(ring.takeDropped(), 2u);
-            QCOMPARE(ring.takeDropped(), 0u);
-            for (int i = 0; i < PdResultBuffer::MAX_RESULTS; ++i) {
-                QVERIFY(ring.read(r));
-                QCOMPARE(r.mInt, i);
-                QCOMPARE(r.mNumerator, std::uint64_t(i) + 2);
-                QCOMPARE(r.mDenominator, ~std::uint64_t(i));
-            }
-            QVERIFY(!ring.read(r));
-        }
-    }
-
     // Every chunk must arrive whole, once and in order.
     void twoProducersOneConsumer()
     {
@@ -137,7 +105,7 @@ private slots:
         int bad = 0;
         int drains = 0;
         PdMessageBuffer::ChunkList list;
-        for (; !bad && (expected[0] < perProducer || expected[1] < perProducer); ++drains) {
+        for (; !bad && expected[0] + expected[1] < 2 * perProducer; ++drains) {
             for (int p = 0; p < 2; ++p) {
                 rings[p].processEvents(list);
                 for (std::uint64_t i = 0; i < list.size(); ++i) {
