@@ -109,8 +109,8 @@ inline std::vector<float> render(PdPlayer& player, int blocks, bool muted = fals
     std::vector<float> block(512);
     for (int b = 0; b < blocks; ++b) {
         PaAudioOutput::renderBlock(&player, block.data(), 256, muted);
-        for (std::size_t i = 0; i < 256; ++i)
-            left.push_back(block[i * 2]);
+        for (std::size_t i = 0; i < 512; i += 2)
+            left.push_back(block[i]);
     }
     return left;
 }
@@ -118,17 +118,11 @@ inline std::vector<float> render(PdPlayer& player, int blocks, bool muted = fals
 // Frequency from the rising zero crossings after `from`, interpolated.
 inline double measureFrequency(const std::vector<float>& s, std::size_t from)
 {
-    double first = -1.0;
-    double last = -1.0;
-    int crossings = -1;
-    for (std::size_t i = from + 1; i < s.size(); ++i) {
-        if (s[i - 1] < 0.0f && s[i] >= 0.0f) {
-            last = double(i - 1) + double(-s[i - 1]) / double(s[i] - s[i - 1]);
-            first = first < 0.0 ? last : first;
-            ++crossings;
-        }
-    }
-    return crossings < 1 ? 0.0 : 44100.0 * crossings / (last - first);
+    std::vector<double> crossings;
+    for (std::size_t i = from + 1; i < s.size(); ++i)
+        if (s[i - 1] < 0.0f && s[i] >= 0.0f)
+            crossings.push_back(double(i - 1) + double(s[i - 1]) / double(s[i - 1] - s[i]));
+    return crossings.size() < 2 ? 0.0 : 44100.0 * double(crossings.size() - 1) / (crossings.back() - crossings.front());
 }
 
 inline float peak(const std::vector<float>& s, std::size_t from = 0)
