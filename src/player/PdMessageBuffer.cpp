@@ -17,19 +17,34 @@ namespace
 alignas(16) char sScratch[PdMessageBuffer::RING_BYTES];
 }
 
-PdMessageBuffer::~PdMessageBuffer()
+PdRing::~PdRing()
 {
     if (mRing)
         rb_free(mRing);
-    mRing = nullptr;
 }
 
-bool PdMessageBuffer::init()
+bool PdRing::create(int bytes)
 {
-    if (mRing)
-        return true;
-    mRing = rb_create(RING_BYTES);
+    if (!mRing)
+        mRing = rb_create(bytes);
     return mRing != nullptr;
+}
+
+bool PdRing::write(const void* record, int size)
+{
+    return mRing && rb_available_to_write(mRing) >= size
+        && rb_write_to_buffer(mRing, 1, static_cast<const char*>(record), size) == 0;
+}
+
+bool PdRing::read(void* out, int size)
+{
+    return mRing && rb_available_to_read(mRing) >= size
+        && rb_read_from_buffer(mRing, static_cast<char*>(out), size) == 0;
+}
+
+int PdRing::pendingBytes() const
+{
+    return mRing ? rb_available_to_read(mRing) : 0;
 }
 
 bool PdMessageBuffer::queueEvent(const ArborEvent* event)
@@ -46,36 +61,29 @@ bool PdMessageBuffer::queueEvent(const ArborEvent* event)
 
 bool PdMessageBuffer::writeChunk(const Chunk* chunk)
 {
-    if (!mRing || !chunk) {
+    if (!mRing.isCreated() || !chunk) {
         qWarning() << "Command buffer not initialised, dropping event";
         return false;
     }
-    if (rb_available_to_write(mRing) < int(sizeof(Chunk))) {
+    if (!mRing.write(chunk, int(sizeof(Chunk)))) {
         qWarning() << "Command buffer full";
         return false;
     }
-    return rb_write_to_buffer(mRing, 1, reinterpret_cast<const char*>(chunk), int(sizeof(Chunk))) == 0;
+    return true;
 }
 
 void PdMessageBuffer::processEvents(ChunkList& out)
 {
-    if (!mRing)
-        return;
-    int bytes = rb_available_to_read(mRing);
+    int bytes = mRing.pendingBytes();
     if (bytes <= 0)
         return;
     // Every write is one whole chunk, so this only trims a torn snapshot.
     bytes -= bytes % int(sizeof(Chunk));
     if (bytes > RING_BYTES)
         bytes = RING_BYTES - RING_BYTES % int(sizeof(Chunk));
-    if (bytes == 0 || rb_read_from_buffer(mRing, sScratch, bytes) != 0)
+    if (bytes == 0 || !mRing.read(sScratch, bytes))
         return;
     const int count = bytes / int(sizeof(Chunk));
     for (int i = 0; i < count; ++i)
         out[std::uint64_t(i)] = reinterpret_cast<const Chunk*>(sScratch + i * int(sizeof(Chunk)));
-}
-
-int PdMessageBuffer::pendingBytes() const
-{
-    return mRing ? rb_available_to_read(mRing) : 0;
 }

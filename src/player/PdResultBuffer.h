@@ -1,9 +1,9 @@
 #pragma once
 
+#include "PdMessageBuffer.h"
+
 #include <atomic>
 #include <cstdint>
-
-struct ring_buffer;
 
 // The way back from the audio thread: a lock-free single-producer/single-
 // consumer ring of fixed-size result records. The audio thread writes what
@@ -45,27 +45,22 @@ public:
     static constexpr int RING_BYTES = 1048576;
     static constexpr int MAX_RESULTS = (RING_BYTES - 1) / int(sizeof(Result));
 
-    PdResultBuffer() = default;
-    ~PdResultBuffer();
-    PdResultBuffer(const PdResultBuffer&) = delete;
-    PdResultBuffer& operator=(const PdResultBuffer&) = delete;
-
-    bool init();
+    bool init() { return mRing.create(RING_BYTES); }
 
     // Audio thread. Never logs (a log line allocates): a result that does
     // not fit is counted, and false is returned.
     bool write(const Result& result);
 
     // Reading thread: takes the oldest result; false when none waits.
-    bool read(Result& result);
+    bool read(Result& result) { return mRing.read(&result, int(sizeof(Result))); }
 
     // Reading thread: the results dropped since the last call.
     std::uint32_t takeDropped() { return mDropped.exchange(0, std::memory_order_relaxed); }
 
     // Bytes waiting to be read (any thread; a snapshot).
-    int pendingBytes() const;
+    int pendingBytes() const { return mRing.pendingBytes(); }
 
 private:
-    ring_buffer* mRing = nullptr;
+    PdRing mRing;
     std::atomic<std::uint32_t> mDropped {0};
 };

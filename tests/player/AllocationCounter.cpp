@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <new>
 
+// operator new[], the nothrow forms and every operator delete keep their
+// library definitions, which go through the operator new below and free().
+
 namespace
 {
 std::atomic<bool> sArmed {false};
@@ -24,26 +27,22 @@ inline void count(std::atomic<long>& counter)
 }
 } // namespace
 
-namespace PlayerTest
-{
-void armAllocationCounter()
+void PlayerTest::armAllocationCounter()
 {
     sNews = 0;
     sMallocs = 0;
     sArmed.store(true, std::memory_order_release);
 }
 
-Allocations disarmAllocationCounter()
+PlayerTest::Allocations PlayerTest::disarmAllocationCounter()
 {
     sArmed.store(false, std::memory_order_release);
     return Allocations {sNews.load(), sMallocs.load()};
 }
-} // namespace PlayerTest
 
 extern "C" void* __libc_malloc(size_t);
 extern "C" void* __libc_calloc(size_t, size_t);
 extern "C" void* __libc_realloc(void*, size_t);
-extern "C" void* __libc_memalign(size_t, size_t);
 
 extern "C" void* malloc(size_t n)
 {
@@ -60,28 +59,10 @@ extern "C" void* realloc(void* p, size_t n)
     count(sMallocs);
     return __libc_realloc(p, n);
 }
-extern "C" void* memalign(size_t alignment, size_t n)
-{
-    count(sMallocs);
-    return __libc_memalign(alignment, n);
-}
-
 void* operator new(std::size_t n)
 {
     count(sNews);
-    void* p = __libc_malloc(n ? n : 1);
-    if (!p)
-        std::abort(); // out of memory while counting: nothing sensible is left to measure
-    return p;
+    if (void* p = __libc_malloc(n ? n : 1))
+        return p;
+    throw std::bad_alloc();
 }
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept
-{
-    count(sNews);
-    return __libc_malloc(n ? n : 1);
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }

@@ -1,8 +1,8 @@
 #pragma once
 
-// Counts heap allocations made while armed. Linking AllocationCounter.cpp into
-// an executable replaces operator new and the malloc family there (Qt's
-// containers allocate through malloc); counting costs nothing while disarmed.
+// Counts heap allocations made while armed, on every thread. Linking
+// AllocationCounter.cpp into an executable replaces operator new and the
+// malloc family there (Qt's containers allocate through malloc).
 
 namespace PlayerTest
 {
@@ -13,8 +13,6 @@ struct Allocations
     long total() const { return mNews + mMallocs; }
 };
 
-// Zeroes the counts and starts counting, on every thread.
-void armAllocationCounter();
-// Stops counting and returns what was counted since arming.
-Allocations disarmAllocationCounter();
+void armAllocationCounter(); // zeroes the counts and starts counting
+Allocations disarmAllocationCounter(); // stops counting; what was counted since arming
 } // namespace PlayerTest

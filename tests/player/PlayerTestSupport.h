@@ -1,18 +1,16 @@
 #pragma once
 
-// Shared helpers of the engine tests: a runtime patch folder laid out as the
-// application lays it out, a log catcher that also collects what the patch
-// prints, and block rendering through the output's callback body.
+// The engine tests' one fixture: a log catcher that also collects what the
+// patch prints, a runtime patch folder laid out as the application lays it
+// out, an output double for the hand-over, and block rendering through the
+// output's callback body.
 
 #include "AudioOutput.h"
 #include "PaAudioOutput.h"
 #include "PdPlayer.h"
 
 #include <QDir>
-#include <QFile>
 #include <QMutex>
-#include <QMutexLocker>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -24,22 +22,13 @@ namespace PlayerTest
 inline QString sourcePatches() { return QStringLiteral(ARBOR_SOURCE_DIR "/patches"); }
 inline QString testData() { return QStringLiteral(ARBOR_SOURCE_DIR "/tests/player/data"); }
 
-// Every message logged while a catcher lives, in order, as "<level> <text>".
+// Every message logged while a catcher lives, as "<level> <text>" (D, W, C).
 // Pd prints arrive as debug lines "libPD: \"<text>\"" (with audio debug on).
 class LogCatcher
 {
 public:
-    LogCatcher()
-    {
-        sSelf = this;
-        mPrevious = qInstallMessageHandler(&LogCatcher::handler);
-    }
-    ~LogCatcher()
-    {
-        qInstallMessageHandler(mPrevious);
-        sSelf = nullptr;
-    }
-
+    LogCatcher() : mPrevious(qInstallMessageHandler(&LogCatcher::handler)) { sSelf = this; }
+    ~LogCatcher() { qInstallMessageHandler(mPrevious); }
     QStringList lines() const
     {
         QMutexLocker lock(&mMutex);
@@ -50,77 +39,53 @@ public:
         QMutexLocker lock(&mMutex);
         mLines.clear();
     }
-    bool contains(const QString& part) const
-    {
-        for (const QString& l : lines())
-            if (l.contains(part))
-                return true;
-        return false;
-    }
-    int count(const QString& part) const
-    {
-        int n = 0;
-        for (const QString& l : lines())
-            n += l.contains(part) ? 1 : 0;
-        return n;
-    }
-    // What the patch printed, optionally only lines starting with `prefix`.
+    int count(const QString& part) const { return lines().filter(part).size(); }
+    bool contains(const QString& part) const { return count(part) > 0; }
+    // What the patch printed, only lines starting with `prefix`.
     QStringList pdPrints(const QString& prefix = QString()) const
     {
         QStringList out;
-        const QString tag = QStringLiteral("D libPD: \"");
-        for (const QString& l : lines()) {
-            if (!l.startsWith(tag))
-                continue;
-            QString text = l.mid(tag.size());
-            text.chop(1);
-            if (text.startsWith(prefix))
-                out << text;
-        }
+        for (const QString& l : lines())
+            if (l.startsWith("D libPD: \"" + prefix))
+                out << l.mid(10).chopped(1);
         return out;
     }
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext&, const QString& text)
     {
-        if (!sSelf)
-            return;
-        const char* level = type == QtDebugMsg ? "D" : type == QtWarningMsg ? "W" : type == QtCriticalMsg ? "C" : "I";
         QMutexLocker lock(&sSelf->mMutex);
-        sSelf->mLines << QString::fromLatin1(level) + QLatin1Char(' ') + text;
+        sSelf->mLines << (type == QtDebugMsg ? "D " : type == QtWarningMsg ? "W " : "C ") + text;
     }
-
     static inline LogCatcher* sSelf = nullptr;
-    QtMessageHandler mPrevious = nullptr;
+    QtMessageHandler mPrevious;
     mutable QMutex mMutex;
     QStringList mLines;
 };
 
-// A patch folder (with a blank in its path) holding the shell patches and a
-// voice patch copied to arbor_voice.pd, as the application prepares it.
+// A patch folder (with a blank in its path) holding the shell patches, the
+// test main patch and a voice patch copied to arbor_voice.pd.
 class RuntimeFolder
 {
 public:
-    explicit RuntimeFolder(const QString& voicePatch = sourcePatches() + QStringLiteral("/Sine.pd"))
-        : mDir(QDir::tempPath() + QStringLiteral("/arbor engine XXXXXX"))
+    explicit RuntimeFolder(const QString& voicePatch = sourcePatches() + "/Sine.pd")
+        : mDir(QDir::tempPath() + "/arbor engine XXXXXX")
     {
-        if (!mDir.isValid())
-            return;
-        const QDir shell(sourcePatches() + QStringLiteral("/shell"));
-        for (const QString& f : shell.entryList({QStringLiteral("*.pd")}, QDir::Files))
+        const QDir shell(sourcePatches() + "/shell");
+        for (const QString& f : shell.entryList({"*.pd"}, QDir::Files))
             QFile::copy(shell.filePath(f), mDir.filePath(f));
+        QFile::copy(testData() + "/protocol_main.pd", mDir.filePath("protocol_main.pd"));
         setVoice(voicePatch);
-        QFile::copy(testData() + QStringLiteral("/protocol_main.pd"), mDir.filePath(QStringLiteral("protocol_main.pd")));
     }
     bool setVoice(const QString& voicePatch)
     {
-        QFile::remove(mDir.filePath(QStringLiteral("arbor_voice.pd")));
-        return QFile::copy(voicePatch, mDir.filePath(QStringLiteral("arbor_voice.pd")));
+        QFile::remove(mDir.filePath("arbor_voice.pd"));
+        return QFile::copy(voicePatch, mDir.filePath("arbor_voice.pd"));
     }
-    bool isValid() const { return mDir.isValid(); }
     QString path() const { return mDir.path(); }
-    QFileInfo main() const { return QFileInfo(mDir.filePath(QStringLiteral("arbor_main.pd"))); }
-    QFileInfo protocol() const { return QFileInfo(mDir.filePath(QStringLiteral("protocol_main.pd"))); }
+    QFileInfo file(const QString& name) const { return QFileInfo(mDir.filePath(name)); }
+    QFileInfo main() const { return file("arbor_main.pd"); }
+    QFileInfo protocol() const { return file("protocol_main.pd"); }
 
 private:
     QTemporaryDir mDir;
@@ -136,40 +101,28 @@ public:
     std::atomic<bool> mRunning {false};
 };
 
-// Renders `blocks` blocks of `frames` frames the way the audio callback does
-// and returns the left channel.
-inline std::vector<float> render(PdPlayer& player, int blocks, int frames = 256, bool muted = false)
+// Renders `blocks` blocks of 256 frames as the audio callback does; returns
+// the left channel.
+inline std::vector<float> render(PdPlayer& player, int blocks, bool muted = false)
 {
     std::vector<float> left;
-    left.reserve(std::size_t(blocks) * std::size_t(frames));
-    std::vector<float> block(std::size_t(frames) * 2);
+    std::vector<float> block(512);
     for (int b = 0; b < blocks; ++b) {
-        PaAudioOutput::renderBlock(&player, block.data(), (unsigned long)frames, muted);
-        for (int i = 0; i < frames; ++i)
-            left.push_back(block[std::size_t(i) * 2]);
+        PaAudioOutput::renderBlock(&player, block.data(), 256, muted);
+        for (std::size_t i = 0; i < 512; i += 2)
+            left.push_back(block[i]);
     }
     return left;
 }
 
-// Frequency from the rising zero crossings, interpolated between samples.
-inline double measureFrequency(const std::vector<float>& s, std::size_t from, double rate = 44100.0)
+// Frequency from the rising zero crossings after `from`, interpolated.
+inline double measureFrequency(const std::vector<float>& s, std::size_t from)
 {
-    double first = -1.0;
-    double last = -1.0;
-    int crossings = 0;
-    for (std::size_t i = from + 1; i < s.size(); ++i) {
-        if (s[i - 1] < 0.0f && s[i] >= 0.0f) {
-            const double t = double(i - 1) + double(-s[i - 1]) / double(s[i] - s[i - 1]);
-            if (first < 0.0)
-                first = t;
-            else
-                ++crossings;
-            last = t;
-        }
-    }
-    if (crossings < 1)
-        return 0.0;
-    return rate * crossings / (last - first);
+    std::vector<double> crossings;
+    for (std::size_t i = from + 1; i < s.size(); ++i)
+        if (s[i - 1] < 0.0f && s[i] >= 0.0f)
+            crossings.push_back(double(i - 1) + double(s[i - 1]) / double(s[i - 1] - s[i]));
+    return crossings.size() < 2 ? 0.0 : 44100.0 * double(crossings.size() - 1) / (crossings.back() - crossings.front());
 }
 
 inline float peak(const std::vector<float>& s, std::size_t from = 0)
@@ -180,9 +133,9 @@ inline float peak(const std::vector<float>& s, std::size_t from = 0)
     return p;
 }
 
-inline void queue(PdPlayer& player, ArborEvent::Type type, float value)
+inline void queue(PdPlayer& player, int type, float value)
 {
-    const ArborEvent e(type, value);
+    const ArborEvent e(ArborEvent::Type(type), value);
     player.queueEventGui(&e);
 }
 
@@ -191,4 +144,4 @@ inline void toggle(PdPlayer& player, const QString& path)
     const ArborNoteEvent e(path);
     player.queueEventGui(&e);
 }
-}
+} // namespace PlayerTest

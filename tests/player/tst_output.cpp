@@ -7,295 +7,151 @@
 
 #include "PaApi.h"
 
-#include <QSignalSpy>
-
-#include <memory>
-
 using namespace PlayerTest;
 
 namespace
 {
-struct FakeDevice
-{
-    const char* name;
-    int hostApi;
-    int maxIn;
-    int maxOut;
-    double rate;
-};
-
+// Traces the streams opened and closed. PortAudio devices 0 and 3 are input
+// only; 1, 2 and 4 are list entries 0 to 2.
 class FakePaApi : public PaApi
 {
 public:
-    std::vector<PaDeviceInfo> mDevices;
-    std::vector<PaHostApiInfo> mHosts;
-    PaDeviceIndex mDefault = paNoDevice;
-    PaError mInitError = paNoError;
-    PaError mFormatAnswer = paFormatIsSupported;
-    PaError mOpenError = paNoError;
-    PaError mStartError = paNoError;
-    PaError mCloseError = paNoError;
-    int mCountOverride = 0; // negative: the device count call fails
-    // What the output asked for.
-    QStringList mCalls;
-    PaStreamParameters mOpened {};
-    double mOpenedRate = 0.0;
-    unsigned long mOpenedFrames = 0;
-    PaStreamFlags mOpenedFlags = 0;
+    PaDeviceInfo mDevices[5] = {{2, "mic", 0, 2, 0, 0, 0.01, 0, 0.03, 44100}, {2, "hw:0", 0, 0, 2, 0, 0.01, 0, 0.03, 44100},
+                                {2, "speakers", 1, 0, 2, 0, 0.01, 0, 0.03, 48000},
+                                {2, "line in", 2, 2, 0, 0, 0.01, 0, 0.03, 44100}, {2, "system", 2, 2, 8, 0, 0.01, 0, 0.03, 96000}};
+    PaHostApiInfo mHosts[3] = {{1, paALSA, "ALSA", 0, 0, 0}, {1, paDirectSound, "Windows DirectSound", 0, 0, 0},
+                               {1, paJACK, "JACK Audio Connection Kit", 0, 0, 0}};
+    QMap<QString, int> mSet {{"default", 1}, {"count", 5}}; // what a call returns: its error, or these values
+    QStringList mTrace;
     PaStreamCallback* mCallback = nullptr;
     void* mUserData = nullptr;
-    int mStreamsOpen = 0;
-    int mToken = 0;
 
-    void setDevices(const std::vector<FakeDevice>& devices)
+    PaError call(const QString& name, const QString& traced = QString())
     {
-        mHosts.clear();
-        for (const char* h : {"ALSA", "Windows DirectSound", "JACK Audio Connection Kit"}) {
-            PaHostApiInfo info {};
-            info.name = h;
-            mHosts.push_back(info);
-        }
-        mDevices.clear();
-        for (const FakeDevice& d : devices) {
-            PaDeviceInfo info {};
-            info.name = d.name;
-            info.hostApi = d.hostApi;
-            info.maxInputChannels = d.maxIn;
-            info.maxOutputChannels = d.maxOut;
-            info.defaultSampleRate = d.rate;
-            info.defaultLowOutputLatency = 0.01;
-            info.defaultHighOutputLatency = 0.03;
-            mDevices.push_back(info);
-        }
+        if (!traced.isEmpty())
+            mTrace << traced;
+        return mSet.value(name, paNoError);
     }
-
-    PaError initialize() override { mCalls << "init"; return mInitError; }
-    PaError terminate() override { mCalls << "terminate"; return paNoError; }
-    int version() override { return 1246720; }
-    const char* versionText() override { return "PortAudio V19-fake"; }
-    const char* errorText(PaError e) override { return e == paInvalidDevice ? "Invalid device" : "Some error"; }
-    PaDeviceIndex deviceCount() override { return mCountOverride < 0 ? mCountOverride : PaDeviceIndex(mDevices.size()); }
-    const PaDeviceInfo* deviceInfo(PaDeviceIndex d) override
-    {
-        return d >= 0 && d < PaDeviceIndex(mDevices.size()) ? &mDevices[std::size_t(d)] : nullptr;
-    }
-    const PaHostApiInfo* hostApiInfo(PaHostApiIndex h) override
-    {
-        return h >= 0 && h < PaHostApiIndex(mHosts.size()) ? &mHosts[std::size_t(h)] : nullptr;
-    }
-    PaDeviceIndex defaultOutputDevice() override { return mDefault; }
-    PaError isFormatSupported(const PaStreamParameters*, const PaStreamParameters*, double rate) override
-    {
-        mCalls << QStringLiteral("supported %1").arg(rate);
-        return mFormatAnswer;
-    }
+    PaError initialize() override { return call("init"); }
+    PaError terminate() override { return call("terminate", "terminate"); }
+    int version() override { return 1; }
+    const char* versionText() override { return "fake"; }
+    const char* errorText(PaError) override { return "Some error"; }
+    PaDeviceIndex deviceCount() override { return call("count"); }
+    const PaDeviceInfo* deviceInfo(PaDeviceIndex d) override { return d >= 0 && d < 5 ? &mDevices[d] : nullptr; }
+    const PaHostApiInfo* hostApiInfo(PaHostApiIndex h) override { return h >= 0 && h < 3 ? &mHosts[h] : nullptr; }
+    PaDeviceIndex defaultOutputDevice() override { return call("default"); }
+    PaError isFormatSupported(const PaStreamParameters*, const PaStreamParameters*, double) override { return call("format"); }
     PaError openStream(PaStream** stream, const PaStreamParameters* in, const PaStreamParameters* out, double rate,
                        unsigned long frames, PaStreamFlags flags, PaStreamCallback* cb, void* user) override
     {
-        mCalls << QStringLiteral("open %1 %2").arg(out->device).arg(rate);
-        if (in)
-            mCalls << "input!";
-        if (mOpenError != paNoError)
-            return mOpenError;
-        mOpened = *out;
-        mOpenedRate = rate;
-        mOpenedFrames = frames;
-        mOpenedFlags = flags;
         mCallback = cb;
         mUserData = user;
-        ++mStreamsOpen;
-        *stream = &mToken;
-        return paNoError;
+        *stream = this;
+        const bool usual = !in && out->channelCount == 2 && out->sampleFormat == paFloat32 && qFuzzyCompare(out->suggestedLatency, 0.02)
+                           && frames == 256 && flags == paNoFlag && !out->hostApiSpecificStreamInfo;
+        return call("open", QStringLiteral("open %1 %2%3").arg(out->device).arg(rate).arg(usual ? "" : " unusual"));
     }
     const PaStreamInfo* streamInfo(PaStream*) override
     {
-        static PaStreamInfo info {};
-        info.outputLatency = 0.02;
-        info.sampleRate = mOpenedRate;
+        static const PaStreamInfo info {1, 0.0, 0.02, 44100.0};
         return &info;
     }
-    PaError startStream(PaStream*) override { mCalls << "start"; return mStartError; }
-    PaError stopStream(PaStream*) override { mCalls << "stop"; return paNoError; }
-    PaError closeStream(PaStream*) override
-    {
-        mCalls << "close";
-        --mStreamsOpen;
-        return mCloseError;
-    }
+    PaError startStream(PaStream*) override { return call("start"); }
+    PaError stopStream(PaStream*) override { return call("stop"); }
+    PaError closeStream(PaStream*) override { return call("close", "close"); }
 };
-
-// Three outputs between an input-only device and a DirectSound device.
-const std::vector<FakeDevice> DEVICES {
-    {"mic", 0, 2, 0, 44100},          // PA 0: input only, not listed
-    {"hw:0", 0, 0, 2, 44100},         // PA 1 -> list 0
-    {"speakers", 1, 0, 2, 48000},     // PA 2 -> list 1
-    {"line in", 2, 2, 0, 44100},      // PA 3: input only
-    {"system", 2, 2, 8, 96000},       // PA 4 -> list 2
-};
-}
+} // namespace
 
 class TestOutput : public QObject
 {
     Q_OBJECT
 
-private:
-    std::unique_ptr<PdPlayer> mPlayer;
+    PdPlayer mPlayer;
 
 private slots:
-    void initTestCase()
-    {
-        PdPlayer::sAudioDebug = true;
-        mPlayer.reset(new PdPlayer);
-        QVERIFY(mPlayer->init());
-    }
+    void initTestCase() { QVERIFY(mPlayer.init()); }
 
-    void deviceList()
+    // A script of calls ("init D": init with 256 frames, "select D", "close",
+    // "term", "devices", "log": logDevices, "set CALL=VALUE": what the
+    // fake's CALL returns from then on); their results; the trace of streams
+    // opened ("open D RATE"), closed and terminated and of every
+    // selectedDeviceChanged ("-> I"); and lines the log must hold.
+    void calls_data()
     {
-        FakePaApi api;
-        api.setDevices(DEVICES);
-        api.mDefault = 2;
-        PaAudioOutput out(nullptr, &api);
-        QVERIFY(out.devices().isEmpty()); // PortAudio not initialised yet
-        QVERIFY(out.init(256, 0, mPlayer.get()));
-        QCOMPARE(out.devices(),
-                 (QStringList {"ALSA: hw:0", "DS: speakers", "JACK Audio Connection Kit: system"}));
-        LogCatcher log;
-        out.logDevices();
-        QVERIFY(log.contains(QStringLiteral("W Number of audio devices found: 3")));
-        QCOMPARE(log.count(QStringLiteral("W Index:")), 3);
-        QVERIFY(log.contains(QStringLiteral("W Name: \"speakers\"")));
-        QVERIFY(log.contains(QStringLiteral("W Host API: \"Windows DirectSound\"")));
-        QVERIFY(log.contains(QStringLiteral("W Default sample rate: 96000")));
-        api.mCountOverride = -9999;
-        QVERIFY(out.devices().isEmpty());
-        QVERIFY(log.contains(QStringLiteral("Pa_GetDeviceCount returned err: -9999")));
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("results");
+        QTest::addColumn<QString>("trace");
+        QTest::addColumn<QString>("logged");
+        const auto row = [](const char* name, const char* script, const char* results, const char* trace, const char* logged) {
+            QTest::newRow(name) << script << results << trace << logged;
+        };
+        row("device list", "devices; init 0; devices; log", "; 1; ALSA: hw:0,DS: speakers,JACK Audio Connection Kit: system; 1",
+            "open 1 44100; -> 0", "W Number of audio devices found: 3; W Index: 1; W Name: \"speakers\"; "
+            "W Host API: \"Windows DirectSound\"; W Default sample rate: 96000; W PaStream started");
+        row("device count fails", "init 0; set count=-9999; devices", "1; ", "open 1 44100; -> 0",
+            "C Pa_GetDeviceCount returned err: -9999");
+        row("term", "init 0; term", "1; 1", "open 1 44100; -> 0; close; -> -1; terminate", "");
+        row("list 2 is PA 4", "init 0; select 2", "1; 1", "open 1 44100; -> 0; close; -> -1; open 4 44100; -> 2", "");
+        row("-1 is the default", "init 0; set default=2; select -1", "1; 1",
+            "open 1 44100; -> 0; close; -> -1; open 2 44100; -> 1", "");
+        row("7 is not listed: default", "init 0; set default=4; select 7", "1; 1",
+            "open 1 44100; -> 0; close; -> -1; open 4 44100; -> 2", "");
+        row("42 is not listed: default", "init 42", "1", "open 1 44100; -> 0", "");
+        row("default not listed: 0", "set default=0; init -1", "1", "open 0 44100; -> 0", "");
+        row("rate refused: device rate", "set format=-9997; init 1", "1", "open 2 48000; -> 1",
+            "W Got invalid sample rate for 44100; W Initialising libpd with sampleRate 48000");
+        row("format refused", "init 0; set format=-9994; select 1", "1; 0", "open 1 44100; -> 0; close; -> -1; -> -1",
+            "C Output format not supported");
+        row("no default device", "init 0; set default=-1; select -1", "1; 0", "open 1 44100; -> 0",
+            "C No default output device returned from Pa_GetDefaultOutputDevice");
+        row("default out of range", "init 0; set default=12; select 9", "1; 0", "open 1 44100; -> 0",
+            "did not translate to valid paIndex 12. Device count: 5.");
+        row("chosen and default fail", "set open=-9985; init 2", "0", "open 4 44100; -> -1; open 1 44100; -> -1",
+            "C Pa_OpenStream returned err: -9985");
+        row("a stream that fails to start stays open", "init 0; set start=-9986; select 1; set start=0; select 0", "1; 0; 1",
+            "open 1 44100; -> 0; close; -> -1; open 2 44100; -> -1; close; -> -1; open 1 44100; -> 0",
+            "C Pa_StartStream returned err: -9986");
+        row("failed closes", "init 0; set close=-9999; select 1; set close=-9986; select 1; select 0; close; close; term; term",
+            "1; 0; 1; 1; 1; 1; 1; 1", "open 1 44100; -> 0; close; -> -1; open 2 44100; -> 1; close; -> -1; "
+            "open 1 44100; -> 0; close; -> -1; terminate", "C Pa_CloseStream returned err: -9999");
+        row("init fails", "set init=-10000; init 0; select 0; term", "0; 0; 1", "", "C Pa_Initialize returned err: -10000");
     }
-
-    void select_data()
+    void calls()
     {
-        QTest::addColumn<int>("request");
-        QTest::addColumn<int>("defaultDevice");
-        QTest::addColumn<int>("formatAnswer");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<int>("selected");
-        QTest::addColumn<int>("paDevice");
-        QTest::addColumn<double>("rate");
-        // Rows with ok false and selected 0 leave the running stream alone.
-        QTest::newRow("list 0 is PA 1") << 0 << 2 << int(paFormatIsSupported) << true << 0 << 1 << 44100.0;
-        QTest::newRow("list 2 is PA 4") << 2 << 2 << int(paFormatIsSupported) << true << 2 << 4 << 44100.0;
-        QTest::newRow("-1 is the default") << -1 << 2 << int(paFormatIsSupported) << true << 1 << 2 << 44100.0;
-        QTest::newRow("7 is not listed: default") << 7 << 4 << int(paFormatIsSupported) << true << 2 << 4 << 44100.0;
-        QTest::newRow("default not listed: list 0") << -1 << 0 << int(paFormatIsSupported) << true << 0 << 0 << 44100.0;
-        QTest::newRow("rate refused: device rate") << 1 << 2 << int(paInvalidSampleRate) << true << 1 << 2 << 48000.0;
-        QTest::newRow("format refused") << 1 << 2 << int(paSampleFormatNotSupported) << false << -1 << -1 << 0.0;
-        QTest::newRow("no default device") << -1 << int(paNoDevice) << int(paFormatIsSupported) << false << 0 << -1
-                                           << 0.0;
-        QTest::newRow("default out of range") << 9 << 12 << int(paFormatIsSupported) << false << 0 << -1 << 0.0;
-    }
-    void select()
-    {
-        QFETCH(int, request);
-        QFETCH(int, defaultDevice);
-        QFETCH(int, formatAnswer);
-        QFETCH(bool, ok);
-        QFETCH(int, selected);
-        QFETCH(int, paDevice);
-        QFETCH(double, rate);
+        QFETCH(QString, script);
+        QFETCH(QString, results);
+        QFETCH(QString, trace);
+        QFETCH(QString, logged);
         FakePaApi api;
-        api.setDevices(DEVICES);
-        api.mDefault = 1;
         PaAudioOutput out(nullptr, &api);
-        QVERIFY(out.init(128, 0, mPlayer.get()));
-        QSignalSpy changed(&out, &AudioOutput::selectedDeviceChanged);
-        api.mDefault = defaultDevice;
-        api.mFormatAnswer = formatAnswer;
+        connect(&out, &AudioOutput::selectedDeviceChanged, [&](int i) { api.mTrace << QStringLiteral("-> %1").arg(i); });
         LogCatcher log;
-        QCOMPARE(out.selectDevice(request), ok);
-        QCOMPARE(out.selectedDevice(), selected);
-        const bool untouched = !ok && selected == 0;
-        QCOMPARE(out.isStreamRunning(), ok || untouched);
-        QCOMPARE(changed.isEmpty(), untouched);
-        if (!untouched)
-            QCOMPARE(changed.last().at(0).toInt(), selected);
-        if (ok) {
-            QCOMPARE(int(api.mOpened.device), paDevice);
-            QCOMPARE(api.mOpened.channelCount, 2);
-            QCOMPARE(api.mOpened.sampleFormat, paFloat32);
-            QCOMPARE(api.mOpened.suggestedLatency, 0.02);
-            QCOMPARE(api.mOpenedRate, rate);
-            QCOMPARE(api.mOpenedFrames, 128ul);
-            QCOMPARE(api.mOpenedFlags, paNoFlag);
-            QCOMPARE(api.mUserData, static_cast<void*>(&out));
-            QCOMPARE(api.mStreamsOpen, 1); // the earlier stream was closed first
-            QVERIFY(log.contains(QStringLiteral("W Initialising libpd with sampleRate %1").arg(int(rate))));
-            QVERIFY(log.contains(QStringLiteral("W PaStream started")));
-            QVERIFY(!api.mCalls.contains(QStringLiteral("input!")));
+        QStringList actual;
+        for (const QString& line : script.split("; ")) {
+            const QStringList w = line.split(QRegularExpression("[ =]"));
+            if (w[0] == "set") {
+                api.mSet[w[1]] = w[2].toInt();
+                continue;
+            }
+            bool ok = true;
+            if (w[0] == "init")
+                ok = out.init(256, w[1].toInt(), &mPlayer);
+            else if (w[0] == "select")
+                ok = out.selectDevice(w[1].toInt());
+            else if (w[0] == "close")
+                ok = out.closeDevice();
+            else if (w[0] == "log")
+                out.logDevices();
+            else if (w[0] == "term")
+                out.term();
+            actual << (w[0] == "devices" ? out.devices().join(',') : QString::number(ok));
         }
-        if (formatAnswer == paInvalidSampleRate)
-            QVERIFY(log.contains(QStringLiteral("Got invalid sample rate for 44100")));
-        if (formatAnswer == paSampleFormatNotSupported)
-            QVERIFY(log.contains(QStringLiteral("C Output format not supported")));
-        if (defaultDevice == paNoDevice)
-            QVERIFY(log.contains(QStringLiteral("No default output device returned from Pa_GetDefaultOutputDevice")));
-        if (defaultDevice == 12) {
-            QVERIFY(log.contains(QStringLiteral("did not translate to valid paIndex 12. Device count: 5.")));
-            QCOMPARE(api.mStreamsOpen, 1); // the running stream is untouched
-        }
-        out.term();
-        QCOMPARE(api.mStreamsOpen, 0);
-    }
-
-    void streamFailures()
-    {
-        FakePaApi api;
-        api.setDevices(DEVICES);
-        api.mDefault = 1;
-        PaAudioOutput out(nullptr, &api);
-        LogCatcher log;
-        api.mOpenError = paDeviceUnavailable;
-        QVERIFY(!out.init(256, 2, mPlayer.get())); // chosen and default both fail
-        QCOMPARE(out.selectedDevice(), -1);
-        QVERIFY(log.contains(QStringLiteral("C Pa_OpenStream returned err: ") + QString::number(paDeviceUnavailable)));
-        api.mOpenError = paNoError;
-        api.mStartError = paInternalError;
-        QVERIFY(!out.selectDevice(0));
-        QVERIFY(!out.isStreamRunning());
-        QCOMPARE(api.mStreamsOpen, 1); // stays open until the next close
-        api.mStartError = paNoError;
-        QVERIFY(out.selectDevice(0));
-        QCOMPARE(api.mStreamsOpen, 1);
-        // A close that fails with an unanticipated host error refuses the switch.
-        api.mCloseError = paUnanticipatedHostError;
-        QVERIFY(!out.selectDevice(1));
-        QCOMPARE(out.selectedDevice(), -1);
-        api.mCloseError = paInternalError; // any other close error is only logged
-        QVERIFY(out.selectDevice(1));
-        QVERIFY(out.closeDevice());
-        QVERIFY(out.closeDevice()); // nothing open
-        out.term();
-        out.term();
-        QCOMPARE(api.mCalls.count(QStringLiteral("terminate")), 1);
-    }
-
-    void initFailureAndFallback()
-    {
-        FakePaApi api;
-        api.setDevices(DEVICES);
-        api.mDefault = 4;
-        {
-            PaAudioOutput out(nullptr, &api);
-            api.mInitError = paNotInitialized;
-            LogCatcher log;
-            QVERIFY(!out.init(256, 0, mPlayer.get()));
-            QVERIFY(log.contains(QStringLiteral("Pa_Initialize returned err: ")));
-            QVERIFY(!out.selectDevice(0));
-        } // destroyed without term: nothing to terminate
-        QCOMPARE(api.mCalls.count(QStringLiteral("terminate")), 0);
-        api.mInitError = paNoError;
-        PaAudioOutput out(nullptr, &api);
-        QVERIFY(out.init(256, 42, mPlayer.get())); // not listed: the default
-        QCOMPARE(out.selectedDevice(), 2);
-        // Destroying without term() stops, closes and terminates.
+        QCOMPARE(actual.join("; "), results);
+        QCOMPARE(api.mTrace.join("; "), trace);
+        for (const QString& line : logged.split("; "))
+            QVERIFY2(log.contains(line), qPrintable(line));
+        QCOMPARE(out.isStreamRunning(), out.selectedDevice() >= 0);
     }
 
     // The registered callback drives the engine: events run every block,
@@ -304,39 +160,33 @@ private slots:
     {
         RuntimeFolder folder;
         FakePaApi api;
-        api.setDevices(DEVICES);
-        api.mDefault = 1;
         PaAudioOutput out(nullptr, &api);
-        QVERIFY(out.init(256, 0, mPlayer.get()));
-        QVERIFY(api.mCallback);
-        std::vector<float> buffer(512);
-        int results = 0;
-        auto block = [&]() -> float {
-            std::fill(buffer.begin(), buffer.end(), 9.0f);
-            results |= api.mCallback(nullptr, buffer.data(), 256, nullptr, 0, api.mUserData);
-            return peak(buffer);
+        QVERIFY(out.init(256, 0, &mPlayer) && api.mUserData == &out);
+        QString heard; // per block: loud or silent; its frames after the last whole tick are zeros
+        const auto block = [&](unsigned long frames) {
+            std::vector<float> b(frames * 2, 9.0f);
+            QCOMPARE(api.mCallback(nullptr, b.data(), frames, nullptr, 0, api.mUserData), int(paContinue));
+            QCOMPARE(peak(b, frames / 64 * 128), 0.0f);
+            heard += peak(b) > 0.05f ? "loud " : peak(b) == 0.0f ? "silent " : "? ";
         };
-        queue(*mPlayer, ArborEvent::VoiceVolumeSet, 0.5f);
-        QCOMPARE(block(), 0.0f); // no patch: silence, events still run
-        QCOMPARE(mPlayer->voiceVolume(), 0.5f);
-        // Patches load by hand-over: the test is the audio thread here.
-        mPlayer->setOutput(nullptr);
-        QVERIFY(mPlayer->loadPatch(folder.main()));
-        toggle(*mPlayer, QString());
-        float loud = 0.0f;
+        queue(mPlayer, ArborEvent::VoiceVolumeSet, 0.5f);
+        block(256); // no patch: silence, events still run
+        QCOMPARE(mPlayer.voiceVolume(), 0.5f);
+        QVERIFY(mPlayer.loadPatch(folder.main())); // no stream runs: loaded on this thread
+        toggle(mPlayer, QString());
         for (int i = 0; i < 20; ++i)
-            loud = std::max(loud, block());
-        QVERIFY(loud > 0.05f);
+            block(256);
+        block(100);
         out.mute();
-        queue(*mPlayer, ArborEvent::VoiceVolumeSet, 0.75f);
-        for (int i = 0; i < 5; ++i)
-            QCOMPARE(block(), 0.0f);
-        QCOMPARE(mPlayer->voiceVolume(), 0.75f);
+        queue(mPlayer, ArborEvent::VoiceVolumeSet, 0.75f);
+        block(256);
+        QCOMPARE(mPlayer.voiceVolume(), 0.75f);
         out.unmute();
-        QVERIFY(block() > 0.05f);
-        mPlayer->unloadPatch();
-        QCOMPARE(block(), 0.0f);
-        QCOMPARE(results, int(paContinue));
+        block(256);
+        mPlayer.unloadPatch();
+        block(256);
+        QVERIFY2(heard.endsWith("loud loud silent loud silent "), qPrintable(heard));
+        QVERIFY(heard.startsWith("silent "));
     }
 };
 
