@@ -1,17 +1,17 @@
 #include "Arbor.h"
 #include "ArborBall.h"
-#include "ModelTestMain.h"
-
-#include <QJsonArray>
-#include <QPointer>
-#include <QSignalSpy>
+#include "ModelFixture.h"
 
 #include <climits>
 
 using namespace ModelTest;
 
-namespace
-{
+namespace {
+// JSON written with single quotes, which keeps the texts readable here.
+QByteArray jsonText(const char* text) {
+    return QByteArray(text).replace('\'', '"');
+}
+
 const Steps LEAF_STEPS = {-31, -29, -23, -19, -17, -13, -11, -7, -5, 5, 7, 11, 13, 17, 19, 23, 29, 31};
 
 // The main balls of the default lattice and their links (key 2).
@@ -39,27 +39,22 @@ const struct { Steps steps, kept; } TRANSPOSITIONS[] = {
     {{3, 0, -5}, {-5}}, {{3, 4, INT_MIN}, {3}},
 };
 
-// From the transposition t, may the lattice move by the step s at this base frequency?
-const struct { U64 tn, td, sn, sd; float base; bool ok; } TRANSPOSE_LIMITS[] = {
-    {1, 16, 1, 2, 440, false}, {1, 8, 1, 2, 440, true}, {32, 1, 2, 1, 440, false}, {16, 1, 2, 1, 440, true},
-    {1, 1, 1, 2, 40, true}, {1, 1, 2, 1, 10000, true}, {1, 1, 0, 1, 440, false},
+// From the transposition t, may the lattice /3/3 move by the step s at this base frequency? Transposed by
+// 3^38/2^60 (about 1.17) the ball /3/3 has the key 3^40/2^62, which a fifth up would overflow.
+const struct { U64 tn, td, sn, sd; bool ok; float base = 440; } TRANSPOSE_LIMITS[] = {
+    {1, 16, 1, 2, false}, {1, 8, 1, 2, true}, {32, 1, 2, 1, false}, {16, 1, 2, 1, true}, {1, 1, 1, 2, true, 40},
+    {1, 1, 2, 1, true, 10000}, {1, 1, 0, 1, false}, {1350851717672992089ULL, 1ULL << 60, 3, 2, false},
+    {1350851717672992089ULL, 1ULL << 60, 2, 3, true},
 };
-
-// JSON written with single quotes, which keeps the texts readable here.
-QByteArray jsonText(const char* text)
-{
-    return QByteArray(text).replace('\'', '"');
-}
 
 // Lattice files: whether they load, and the balls and colours they give (-1: not counted).
 const struct { QByteArray text; bool loads; int balls, colours; } FILES[] = {
-    {"{}", true, 1, 0}, {"this is no lattice", false, 1, 0}, {jsonText("{'root': {'children': {'3': "), false, 1, 0},
-    {"", false, 1, 0}, {QByteArray("\x00\xff\xfe{", 4), false, 1, 0}, {"[1, 2, 3]", true, 1, 0},
+    {"{}", true, 1, 0}, {jsonText("{'root': {'children': {'3': "), false, 1, 0}, {"", false, 1, 0}, {"[1, 2, 3]", true, 1, 0},
     {jsonText("{'colors': 5, 'root': {'children': [1, 2], 'links': 'x'}}"), true, 1, 0},
     {jsonText("{'root': {'children': {'3': 7}}}"), true, 2, 0},
-    {jsonText("{'colors': [5, 'x', null, {'prime': 'a', 'color': 5}, {'prime': 1e300, 'color': 'red'}, {'prime': -1e300, "
-              "'color': 'red'}, {'prime': 3, 'color': 'no such colour'}, {'prime': 2, 'color': '#010203'}]}"), true, 1, 1},
-    {jsonText("{'root': {'children': {'4': {}, '200': {}, '127': {}, '0': {}, '1': {}, 'abc': {}, '': {}, '-2147483648': {}, "
+    {jsonText("{'colors': [5, null, {'prime': 'a', 'color': 5}, {'prime': 1e300, 'color': 'red'}, {'prime': 3, 'color': "
+              "'no such colour'}, {'prime': 2, 'color': '#010203'}]}"), true, 1, 1},
+    {jsonText("{'root': {'children': {'4': {}, '127': {}, '0': {}, '1': {}, 'abc': {}, '': {}, '-2147483648': {}, "
               "'99999999999': {}, '3': {'children': {'x': {'children': {'3': {}}}}}}}}"), true, 2, 0},
     {jsonText("{'root': {'children': {'3': {'children': {'3': {'children': {'3': {'children': {'3': {'children': {'3': "
               "{'children': {'3': {'children': {'3': {'children': {'3': {}}}}}}}}}}}}}}}}}}"), true, 7, 0},
@@ -68,43 +63,40 @@ const struct { QByteArray text; bool loads; int balls, colours; } FILES[] = {
     {jsonText("{'root': {'children': {'3': {}, '+3': {'children': {'2': {}}}, '03': {}}}}"), true, 3, 0},
 };
 
-QList<ArborBall*> allBalls(ArborBall* ball)
-{
+QList<ArborBall*> allBalls(ArborBall* ball) {
     QList<ArborBall*> out{ball};
     for (ArborBall* child : ball->children())
         out += allBalls(child);
     return out;
 }
 
-int enabledCount(const Arbor& lattice)
-{
-    const QList<ArborBall*> balls = allBalls(lattice.rootBall());
-    return int(std::count_if(balls.begin(), balls.end(), [](ArborBall* b) { return b->isEnabled(); }));
+int enabledCount(const Arbor& lattice) {
+    int n = 0;
+    for (ArborBall* b : allBalls(lattice.rootBall()))
+        n += b->isEnabled();
+    return n;
 }
 
-ArborBall* ball(const Arbor& lattice, const char* path)
-{
+ArborBall* ball(const Arbor& lattice, const char* path) {
     return lattice.ballFromPath(ArborPath(QString::fromLatin1(path)));
 }
 
-QString latticeFile()
-{
-    return configFile(QStringLiteral("arbor_v15.json"));
+QString latticeFile() {
+    return SerializableRoot::configFolder() + QStringLiteral("/arbor_v15.json");
 }
 } // namespace
 
 // Balls, the lattice and the lattice file.
-class TestLattice : public QObject
-{
+class TestLattice : public QObject {
     Q_OBJECT
+    ConfigFolder mConfigFolder;
 
 private slots:
     void cleanup() { QFile::remove(latticeFile()); }
 
-    void ballSignals()
-    {
+    void ballSignals() {
         Arbor lattice;
-        lattice.read(QJsonDocument::fromJson(jsonText("{'root': {'children': {'3': {'children': {'3': {'children': {'5': {}}}}}, '-2': {}}}}")).object());
+        lattice.read(json(jsonText("{'root': {'children': {'3': {'children': {'3': {'children': {'5': {}}}}}, '-2': {}}}}")));
         QStringList order;
         for (ArborBall* b : allBalls(lattice.rootBall()))
             connect(b, &ArborBall::enabledChanged, this, [&order, b](bool on) { order << b->path().toString() + (on ? "+" : "-"); });
@@ -118,19 +110,17 @@ private slots:
 
         QSignalSpy playing(root, &ArborBall::playingChanged);
         root->setPlaying(true);
-        root->setPlaying(true);
+        root->setPlaying(true);   // unchanged: no signal
         root->togglePlaying();
         root->togglePlaying();
         QCOMPARE(playing.count(), 3);
         auto* other = new ArborBall(ArborPath(3), Arbor::WHITE, root);
-        root->addChild(3, other);
-        QVERIFY(root->childAtPrime(3) == other && root->children().size() == 2);
-        QVERIFY(!root->childAtPrime(5) && !root->childAtPrime(INT_MIN));
+        root->addChild(3, other);   // replaces
+        QVERIFY(root->childAtPrime(3) == other && root->children().size() == 2 && !root->childAtPrime(INT_MIN));
     }
 
     void absSteps_data() { tableRows(ABS_STEPS); }
-    void absSteps()
-    {
+    void absSteps() {
         const auto& c = tableRow(ABS_STEPS);
         Arbor lattice;
         for (int step : c.transposition)
@@ -142,8 +132,7 @@ private slots:
     }
 
     // Every ball is a main ball or one of the 18 leaves of one.
-    void defaultLattice()
-    {
+    void defaultLattice() {
         Arbor lattice;
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^Arbor::initWithDefaults - mPrimeColors:")));
         lattice.initWithDefaults();
@@ -158,27 +147,22 @@ private slots:
             for (int leaf : LEAF_STEPS)
                 QVERIFY(!main || b->childAtPrime(leaf));
             QCOMPARE(b->color(), lattice.lookupColor(steps.isEmpty() ? 1 : steps.last()));
-            QCOMPARE(lattice.ballFromRatio(b->path().toRatio())->path().toRatio(), b->path().toRatio());
             const QString link = DEFAULT_MAIN_BALLS.value(b->path().toString());
+            const ArborBall::Link found = b->links().value(2);
             QCOMPARE(b->links().keys(), link.isEmpty() ? Steps{} : Steps{2});
-            if (link.isEmpty())
-                continue;
-            ++links;
-            QCOMPARE(b->links().value(2).path().toString(), link);
-            QCOMPARE(b->links().value(2).color(), lattice.lookupColor(2));
-            QVERIFY(lattice.ballFromPath(b->links().value(2).path()));
+            QVERIFY(link.isEmpty() || (found.path().toString() == link && lattice.ballFromPath(found.path())));
+            QVERIFY(link.isEmpty() || found.color() == lattice.lookupColor(2));
+            links += link.isEmpty() ? 0 : 1;
         }
         QCOMPARE(links, 10);
         for (const auto& c : DEFAULT_COLOURS) {
             QCOMPARE(lattice.lookupColor(c.first).name(), QString(c.second));
-            QCOMPARE(lattice.lookupColor(c.first).alpha(), 255);
             QCOMPARE(lattice.lookupColor(c.first == INT_MIN ? c.first : -c.first), lattice.lookupColor(c.first));
         }
     }
 
     void transpose_data() { tableRows(TRANSPOSITIONS); }
-    void transpose()
-    {
+    void transpose() {
         const auto& c = tableRow(TRANSPOSITIONS);
         Arbor lattice;
         lattice.initWithDefaults();
@@ -201,32 +185,21 @@ private slots:
     }
 
     void canTransposeTo_data() { tableRows(TRANSPOSE_LIMITS); }
-    void canTransposeTo()
-    {
+    void canTransposeTo() {
         const auto& c = tableRow(TRANSPOSE_LIMITS);
         Arbor lattice;
-        lattice.initWithDefaults();
+        lattice.read(json(jsonText("{'root': {'children': {'3': {'children': {'3': {}}}}}}")));
         lattice.onBaseFrequencyChanged(c.base);
         lattice.onTransposed(ArborRatio(c.tn, c.td), 0);
+        if (!c.ok && c.sn == 3) {   // the fifth that overflows
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("canMultiply fail")));
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral(
+                                                 "^canTransposeTo fail on \\d+/\\d+ to 3/2:\n  ball: /3/3 at 9/4 can't be played$")));
+        }
         QCOMPARE(lattice.canTransposeTo(ArborRatio(c.sn, c.sd)), c.ok);
     }
 
-    void canTransposeRefusesOverflowingBall()
-    {
-        // Transposed by 3^38/2^60 (about 1.17), the ball /3/3 has the key
-        // 3^40/2^62, which one more fifth up would overflow.
-        Arbor lattice;
-        lattice.read(QJsonDocument::fromJson(jsonText("{'root': {'children': {'3': {'children': {'3': {}}}}}}")).object());
-        lattice.onTransposed(ArborRatio(1350851717672992089ULL, 1ULL << 60), 0);
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("canMultiply fail")));
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral(
-                                             "^canTransposeTo fail on \\d+/\\d+ to 3/2:\n  ball: /3/3 at 9/4 can't be played$")));
-        QVERIFY(!lattice.canTransposeTo(ArborRatio(3, 2)));
-        QVERIFY(lattice.canTransposeTo(ArborRatio(2, 3)));
-    }
-
-    void notesFollowTransposition()
-    {
+    void notesFollowTransposition() {
         Arbor lattice;
         lattice.initWithDefaults();
         ArborBall* fifth = ball(lattice, "/3");
@@ -235,11 +208,9 @@ private slots:
         lattice.onNoteToggled(ArborRatio(3, 2), true);
         lattice.onNoteToggled(ArborRatio(6, 4), true);
         lattice.onNoteToggled(ArborRatio(1, 1000003), true);   // no ball: bookkeeping only
-        QCOMPARE(fifthSpy.count(), 1);
-        QCOMPARE(lattice.playingRatios().size(), 2);
+        QVERIFY(fifthSpy.count() == 1 && lattice.playingRatios().size() == 2);
         lattice.onTransposed(ArborRatio(3, 2), 3);   // the sounding 3/2 is now the root's key
-        QVERIFY(!fifth->isPlaying() && root->isPlaying());
-        QCOMPARE(lattice.ballFromRatio(ArborRatio(9, 4)), fifth);
+        QVERIFY(!fifth->isPlaying() && root->isPlaying() && lattice.ballFromRatio(ArborRatio(9, 4)) == fifth);
         lattice.onTransposed(ArborRatio(1, 1), -3);
         QVERIFY(fifth->isPlaying() && !root->isPlaying());
         lattice.onNoteToggled(ArborRatio(3, 2), false);
@@ -251,52 +222,29 @@ private slots:
         QCOMPARE(spy.count(), 1);
     }
 
-    void primeToggling()
-    {
+    void primeToggling() {
         Arbor lattice;
         lattice.initWithDefaults();
-        lattice.onPrimeEnabledToggled(3, false);
-        for (const char* on : {"/", "/2", "/-2", "/-2/-2", "/2/5", "/-2/-2/-7"})
-            QVERIFY2(ball(lattice, on)->isEnabled(), on);
-        for (const char* off : {"/3", "/-3", "/2/3", "/2/-3/-3/-3", "/-2/-3", "/-2/-2/3", "/3/5", "/-3/-3/31"})
-            QVERIFY2(!ball(lattice, off)->isEnabled(), off);
+        lattice.onPrimeEnabledToggled(3, false);   // the 4 main balls without a 3 step keep their 18 leaves
+        QCOMPARE(enabledCount(lattice), 4 * 19);
+        QVERIFY(ball(lattice, "/-2/-2/-7")->isEnabled() && !ball(lattice, "/-2/-2/3")->isEnabled() && !ball(lattice, "/3/5")->isEnabled());
         // 5 off and on again re-enables whole 5-subtrees, also below a disabled 3-ball;
         lattice.onPrimeEnabledToggled(5, false);
-        QVERIFY(!ball(lattice, "/2/5")->isEnabled());
+        QCOMPARE(enabledCount(lattice), 4 * 17);
         lattice.onPrimeEnabledToggled(5, true);
         QVERIFY(ball(lattice, "/2/5")->isEnabled() && ball(lattice, "/3/5")->isEnabled() && !ball(lattice, "/3")->isEnabled());
         lattice.onPrimeEnabledToggled(1, false);   // the lattice switch skips balls that are already off
         QVERIFY(ball(lattice, "/3/5")->isEnabled());
         lattice.onPrimeEnabledToggled(1, true);
         lattice.onPrimeEnabledToggled(3, true);
-        QCOMPARE(enabledCount(lattice), 361);
-        lattice.onPrimeEnabledToggled(1, false);
-        QCOMPARE(enabledCount(lattice), 0);
-        lattice.onPrimeEnabledToggled(1, true);
         for (int odd : {0, 4, 37, -1, INT_MIN})
             lattice.onPrimeEnabledToggled(odd, false);
         QCOMPARE(enabledCount(lattice), 361);
+        lattice.onPrimeEnabledToggled(1, false);
+        QCOMPARE(enabledCount(lattice), 0);
     }
 
-    void fileFirstStartThenReadBack()
-    {
-        Arbor first;
-        QVERIFY(first.init(nullptr));
-        QCOMPARE(first.filePath(), latticeFile());
-        const QJsonObject file = QJsonDocument::fromJson(readFile(latticeFile())).object();
-        QCOMPARE(file.value("colors").toArray().size(), 13);
-        QCOMPARE(file.value("colors").toArray().at(3).toObject(), QJsonObject({{"prime", 3}, {"color", "#5173b6"}}));
-        QCOMPARE(file.value("root").toObject().value("children").toObject().value("-3").toObject().value("links").toObject(),
-                 QJsonObject({{"2", "/2/-3"}}));
-        Arbor second;
-        QVERIFY(second.init(nullptr));
-        QCOMPARE(second.rootBall()->countBalls(), 361);
-        QCOMPARE(second.primeColors(), first.primeColors());
-        QCOMPARE(written(second), written(first));
-    }
-
-    void fileEditedByUser()
-    {
+    void fileEditedByUser() {
         const QByteArray text = jsonText(
             "{'colors': [{'prime': 1, 'color': '#123456'}, {'prime': 3, 'color': 'red'}, {'prime': 5.9, 'color': '#00ff00'}, "
             "{'prime': 3, 'color': 'blue'}], 'root': {'children': {'3': {'children': {'-5': {}}, 'links': {'2': '/2/3'}}, "
@@ -305,18 +253,15 @@ private slots:
         Arbor lattice;
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^Invalid path")));
         QVERIFY(lattice.init(nullptr));
-        QCOMPARE(lattice.rootBall()->countBalls(), 6);
+        QVERIFY(lattice.rootBall()->countBalls() == 6 && lattice.ballFromRatio(ArborRatio(6, 5)) == ball(lattice, "/3/-5"));
         QCOMPARE(lattice.lookupColor(3), QColor(0, 0, 255));   // the later entry wins
-        QCOMPARE(lattice.lookupColor(-5), QColor(0, 255, 0));  // 5.9 reads as 5
-        QCOMPARE(lattice.rootBall()->color(), QColor(0x12, 0x34, 0x56));
-        QCOMPARE(lattice.lookupColor(31), Arbor::WHITE);
-        QCOMPARE(lattice.ballFromRatio(ArborRatio(6, 5)), ball(lattice, "/3/-5"));
-        QCOMPARE(ball(lattice, "/3/-5")->color(), QColor(0, 255, 0));
+        QCOMPARE(ball(lattice, "/3/-5")->color(), QColor(0, 255, 0));   // 5.9 reads as 5
+        QVERIFY(lattice.rootBall()->color() == QColor(0x12, 0x34, 0x56) && lattice.lookupColor(31) == Arbor::WHITE);
         // Links stay as written, also when they name no ball or do not parse.
         const QMap<int, ArborBall::Link> links = lattice.rootBall()->links();
         QVERIFY(!lattice.ballFromPath(links.value(2).path()) && !lattice.ballFromPath(links.value(0).path()));
         QCOMPARE(lattice.ballFromPath(links.value(4).path()), ball(lattice, "/2"));
-        QJsonObject expected = QJsonDocument::fromJson(text).object().value("root").toObject();
+        QJsonObject expected = json(text).value("root").toObject();
         expected.insert("links", QJsonObject{{"2", "/5/5"}, {"4", "/2"}, {"0", "garbage/7"}});
         QCOMPARE(written(lattice).value("root").toObject(), expected);
         lattice.term();   // never written at shutdown
@@ -324,8 +269,7 @@ private slots:
     }
 
     void badFiles_data() { tableRows(FILES); }
-    void badFiles()
-    {
+    void badFiles() {
         const auto& c = tableRow(FILES);
         QVERIFY(writeFile(latticeFile(), c.text));
         if (!c.loads)
@@ -334,35 +278,38 @@ private slots:
         QCOMPARE(lattice.init(nullptr), c.loads);
         QVERIFY(c.balls < 0 || lattice.rootBall()->countBalls() == c.balls);
         QCOMPARE(lattice.primeColors().size(), c.colours);
-        QCOMPARE(lattice.rootBall()->color(), lattice.lookupColor(1));
         QVERIFY(!c.loads || lattice.ballFromRatio(ArborRatio(1, 1)) == lattice.rootBall());
-        QVERIFY(lattice.canTransposeTo(ArborRatio(3, 2)));
         for (ArborBall* b : lattice.ballMap())
             QVERIFY(b->path().isValid() && b->path().length() <= ArborPath::MAX_STEPS);
         QCOMPARE(readFile(latticeFile()), c.text);   // left on disk untouched
     }
 
-    void fileReloadKeepsOldTreeAlive()
-    {
+    // The default lattice is written at the first start and read back at the next; a reload keeps the
+    // old tree alive, merges the colours and lights the sounding note in the new tree.
+    void fileFirstStartThenReload() {
         Arbor lattice;
-        QVERIFY(lattice.init(nullptr));
+        QVERIFY(lattice.init(nullptr) && lattice.filePath() == latticeFile());
+        const QJsonObject file = json(readFile(latticeFile()));
+        QCOMPARE(file["colors"][3].toObject(), QJsonObject({{"prime", 3}, {"color", "#5173b6"}}));
+        QCOMPARE(file["root"]["children"]["-3"]["links"].toObject(), QJsonObject({{"2", "/2/-3"}}));
+        Arbor second;
+        QVERIFY(second.init(nullptr) && second.rootBall()->countBalls() == 361);
+        QCOMPARE(written(second), written(lattice));
         lattice.onTransposed(ArborRatio(3, 2), 3);
         lattice.onNoteToggled(ArborRatio(9, 4), true);   // the /3 ball while transposed
         QPointer<ArborBall> oldRoot = lattice.rootBall();
         QVERIFY(writeFile(latticeFile(), jsonText("{'colors': [{'prime': 3, 'color': '#ff0000'}], 'root': {'children': {'3': {}, '-3': {}}}}")));
         QSignalSpy replaced(&lattice, &Arbor::rootBallReplaced);
         QVERIFY(lattice.load());
-        QCOMPARE(replaced.count(), 1);
-        QVERIFY(oldRoot && oldRoot->parent() == &lattice && lattice.rootBall() != oldRoot);
-        QCOMPARE(lattice.rootBall()->countBalls(), 3);
+        QVERIFY(replaced.count() == 1 && oldRoot && oldRoot->parent() == &lattice && lattice.rootBall() != oldRoot);
+        QVERIFY(lattice.rootBall()->countBalls() == 3 && lattice.transposeSteps() == Steps{3});
         QCOMPARE(lattice.lookupColor(3), QColor(255, 0, 0));
         QCOMPARE(lattice.lookupColor(5).name(), QStringLiteral("#9c0404"));   // other entries stay
-        QCOMPARE(lattice.transposeSteps(), Steps{3});
         for (ArborBall* b : lattice.ballMap())
             QVERIFY(b->parent() == lattice.rootBall() || b == lattice.rootBall());
         QVERIFY(ball(lattice, "/3")->isPlaying());
     }
 };
 
-ARBOR_MODEL_TEST_MAIN(TestLattice)
+QTEST_GUILESS_MAIN(TestLattice)
 #include "tst_lattice.moc"

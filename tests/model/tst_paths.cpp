@@ -1,16 +1,12 @@
 #include "Arbor.h"
 #include "ArborContext.h"
-#include "ArborEvent.h"
-#include "ModelTestMain.h"
-
-#include <QHash>
+#include "ModelFixture.h"
 
 #include <climits>
 
 using namespace ModelTest;
 
-namespace
-{
+namespace {
 // Text form; "/127" printed means the invalid path.
 const struct { const char* text; const char* printed; } PATHS[] = {
     {"", "/"}, {"/", "/"}, {"/2/-3/3", "/2/-3/3"}, {"2//-3/", "/2/-3"}, {"/+3", "/3"}, {"/-31", "/-31"},
@@ -20,69 +16,65 @@ const struct { const char* text; const char* printed; } PATHS[] = {
     {"-2147483648", "/127"}, {"/99999999999", "/127"}, {"/3/x/5", "/127"}, {"/0x3", "/127"},
 };
 
-// A path, or (path null) a numerator and denominator, and the reduced ratio.
+// A path, or (no path) a numerator and denominator, and the reduced ratio.
 const struct { const char* path; U64 n, d; const char* ratio; } RATIOS[] = {
     {"/", 0, 0, "1/1"}, {"/2/-3/3", 0, 0, "2/1"}, {"/-2/-2/3/3", 0, 0, "9/16"}, {"/3/3", 0, 0, "9/4"},
-    {"/-3", 0, 0, "2/3"}, {"/5/-5/5", 0, 0, "5/4"}, {"/29/-29/-29", 0, 0, "16/29"}, {"/31/31/31/31/31/31", 0, 0, "887503681/16777216"},
-    {"/-31/-31/-31/-31/-31/-31", 0, 0, "16777216/887503681"}, {"/7/-11/13/-17/19/-23", 0, 0, "6916/4301"},
-    {"/4", 0, 0, "0/1"}, {nullptr, 6, 4, "3/2"}, {nullptr, 0, 5, "0/1"}, {nullptr, 5, 0, "0/1"},
-    {nullptr, ~0ULL, ~0ULL, "1/1"}, {nullptr, ~0ULL, 1, "18446744073709551615/1"}, {nullptr, 1ULL << 63, 1ULL << 61, "4/1"},
+    {"/-3", 0, 0, "2/3"}, {"/5/-5/5", 0, 0, "5/4"}, {"/29/-29/-29", 0, 0, "16/29"},
+    {"/31/31/31/31/31/31", 0, 0, "887503681/16777216"}, {"/-31/-31/-31/-31/-31/-31", 0, 0, "16777216/887503681"},
+    {"/7/-11/13/-17/19/-23", 0, 0, "6916/4301"}, {"/4", 0, 0, "0/1"}, {nullptr, 6, 4, "3/2"}, {nullptr, 0, 5, "0/1"},
+    {nullptr, 5, 0, "0/1"}, {nullptr, ~0ULL, ~0ULL, "1/1"}, {nullptr, ~0ULL, 1, "18446744073709551615/1"},
+    {nullptr, 1ULL << 63, 1ULL << 61, "4/1"},
 };
 
-// Whether a * b fits 64 bits exactly.
+// Whether the exact 64-bit product a * b still fits.
 const U64 P3_40 = 12157665459056928801ULL;
 const struct { U64 an, ad, bn, bd; bool ok; } PRODUCTS[] = {
     {3, 2, 3, 2, true}, {1ULL << 62, 1, 2, 1, true}, {1ULL << 63, 1, 2, 1, false}, {(1ULL << 63) + 1, 1, 3, 2, false},
-    {P3_40, 1, 3, 2, false}, {P3_40, 1ULL << 62, 2, 3, true}, {~0ULL, 1, 1, 1, true}, {1, 1ULL << 40, 1, 1ULL << 40, false},
-    {3, 2, 0, 1, true},
+    {P3_40, 1, 3, 2, false}, {P3_40, 1ULL << 62, 2, 3, true}, {~0ULL, 1, 1, 1, true},
+    {1, 1ULL << 40, 1, 1ULL << 40, false}, {3, 2, 0, 1, true},
 };
 } // namespace
 
-// Paths, their ratios and the request events that carry them.
-class TestPaths : public QObject
-{
+// Paths and their ratios.
+class TestPaths : public QObject {
     Q_OBJECT
 
 private slots:
     void parse_data() { tableRows(PATHS); }
-    void parse()
-    {
+    void parse() {
         const QString text = tableRow(PATHS).text;
         const QString printed = tableRow(PATHS).printed;
         const bool valid = printed != QLatin1String("/127");
         if (!valid)
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Invalid path: +\"" + QRegularExpression::escape(text) + "\"$"));
         const ArborPath path(text);
-        QCOMPARE(path.isValid(), valid);
         QCOMPARE(path.toString(), printed);
+        QCOMPARE(path.isValid(), valid);
         Steps steps;
         for (const QString& part : printed.split(QLatin1Char('/'), Qt::SkipEmptyParts))
             steps << part.toInt();
-        QVERIFY(!valid || path.toList() == steps);
-        QVERIFY(!valid || (path.length() == steps.size() && path.toCharArray()[steps.size()] == 0));
-        QVERIFY(!valid || ArborPath(printed) == path);
+        QVERIFY(!valid || (path.toList() == steps && path.length() == steps.size() && ArborPath(printed) == path));
+        QVERIFY(!valid || path.toCharArray()[steps.size()] == 0);
     }
 
-    void editing()
-    {
+    void editing() {
         ArborPath path(QStringLiteral("/2/3/5/7/11/13"));
         path.addLeaf(17);   // full: unchanged
         path.removeLeaf();
         path.addLeaf(-31);
         QCOMPARE(path.toString(), QStringLiteral("/2/3/5/7/11/-31"));
         ArborPath root;
-        root.removeLeaf();
-        QVERIFY(root.isRoot());
+        root.removeLeaf();   // the root stays the root
         const signed char raw[7] = {3, 3, 3, 3, 3, 3, 3};
-        QVERIFY(ArborPath::fromRaw(raw).length() == 6 && ArborPath::fromRaw(nullptr).isRoot());
-        const char* sums[][3] = {{"/", "/3/-5", "/3/-5"}, {"/2/3/5/7", "/11/13/17", "/2/3/5/7/11/13"}, {"/3/3/3/3/3/3", "/2", "/3/3/3/3/3/3"}};
+        QVERIFY(root.isRoot() && ArborPath::fromRaw(raw).length() == 6 && ArborPath::fromRaw(nullptr).isRoot());
+        const char* sums[][3] = {
+            {"/", "/3/-5", "/3/-5"}, {"/2/3/5/7", "/11/13/17", "/2/3/5/7/11/13"}, {"/3/3/3/3/3/3", "/2", "/3/3/3/3/3/3"}};
         for (const auto& s : sums)
             QCOMPARE((ArborPath(s[0]) + ArborPath(s[1])).toString(), QString(s[2]));
     }
 
-    // The float table agrees with the exact one (checked through RATIOS).
-    void primes()
-    {
+    // The float table agrees with the exact one, which RATIOS checks.
+    void primes() {
         for (int p : {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, -2, -3, -5, -7, -11, -13, -17, -19, -23, -29, -31}) {
             QVERIFY(Arbor::isValidPrime(p));
             QCOMPARE(Arbor::primeRatio(p), float(ArborPath(static_cast<signed char>(p)).toRatio().toDouble()));
@@ -94,21 +86,17 @@ private slots:
     }
 
     void ratios_data() { tableRows(RATIOS); }
-    void ratios()
-    {
+    void ratios() {
         const auto& c = tableRow(RATIOS);
         const bool valid = QByteArray(c.ratio) != "0/1";
         if (!c.path) {
             if (c.d == 0)
                 QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("zero denominator")));
-            const ArborRatio r(c.n, c.d);
-            QVERIFY(r.toString() == c.ratio && r.toStringAbs() == "0/1");
+            QVERIFY(ArborRatio(c.n, c.d).toString() == c.ratio && ArborRatio(c.n, c.d).toStringAbs() == "0/1");
             return;
         }
-        for (const char* message : {"Invalid path", "has no ratio", "no absolute ratio"}) {
-            if (!valid)
-                QTest::ignoreMessage(QtDebugMsg, QRegularExpression(message));
-        }
+        for (const QString& message : valid ? QStringList() : QStringList{"Invalid path", "has no ratio", "no absolute ratio"})
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(message));
         const ArborPath path(c.path);
         const ArborRatio r = path.toRatio();
         QCOMPARE(r.toString(), QString(c.ratio));
@@ -116,8 +104,7 @@ private slots:
         QVERIFY(r.isNull() != valid && ArborRatio::relativeFromPath(path) == r);
     }
 
-    void absoluteRatioEqualityAndHash()
-    {
+    void absoluteRatioEqualityAndHash() {
         Arbor lattice;
         ArborContext::setLattice(&lattice);
         lattice.onTransposed(ArborRatio(3, 2), 3);
@@ -138,22 +125,14 @@ private slots:
     }
 
     void canMultiply_data() { tableRows(PRODUCTS); }
-    void canMultiply()
-    {
+    void canMultiply() {
         const auto& c = tableRow(PRODUCTS);
         if (!c.ok)
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression(
                 "^canMultiply fail on \\d+/\\d+ \\* \\d+/\\d+:\n  test product: .*, real product: .*$"));
         QCOMPARE(ArborRatio(c.an, c.ad).canMultiplyWith(ArborRatio(c.bn, c.bd)), c.ok);
     }
-
-    void noteEvents()
-    {
-        const ArborNoteEvent note(QStringLiteral("/2/-3"));
-        const ArborNoteEvent copy(note);
-        QVERIFY(copy.type() == ArborEvent::NoteToggle && copy.value() == 1.0f && copy.path().toString() == "/2/-3");
-    }
 };
 
-ARBOR_MODEL_TEST_MAIN(TestPaths)
+QTEST_GUILESS_MAIN(TestPaths)
 #include "tst_paths.moc"
