@@ -42,14 +42,7 @@ inline QJsonObject written(const SerializableNode& node) {
 } // namespace ModelTest
 
 // Gives a test object its own config folder, in a fresh temporary folder whose path contains a space.
-class ConfigFolder {
-public:
-    ConfigFolder() {
-        qputenv("XDG_DATA_HOME", QFile::encodeName(mHome.path()));
-        if (!mHome.isValid() || !QDir().mkpath(SerializableRoot::configFolder()))
-            qFatal("No config folder for the test");
-    }
-
-private:
-    QTemporaryDir mHome{QDir::tempPath() + QStringLiteral("/arbor model XXXXXX")};
+struct ConfigFolder {
+    QTemporaryDir home{QDir::tempPath() + QStringLiteral("/arbor model XXXXXX")};
+    bool made = qputenv("XDG_DATA_HOME", home.path().toLocal8Bit()) && QDir().mkpath(SerializableRoot::configFolder());
 };
