@@ -29,7 +29,7 @@ const QPair<int, const char*> DEFAULT_COLOURS[] = {
 const struct { Steps transposition; const char* path; Steps abs; int last, highest; } ABS_STEPS[] = {
     {{}, "/", {}, 1, 1}, {{}, "/3/3", {3, 3}, 3, 3}, {{}, "/2/5", {2, 5}, 32, 32}, {{3}, "/-3/5", {5}, 32, 32},
     {{3, 3}, "/-3/2", {3, 2}, 3, 3}, {{5}, "/-5", {}, 1, 1}, {{5}, "/-3", {5, -3}, 3, 5}, {{7}, "/", {7}, 7, 7},
-    {{7}, "/2", {7, 2}, 2, 7},
+    {{7}, "/2", {7, 2}, 2, 7}, {{3, 5}, "/-5/-3", {}, 1, 1},
 };
 
 // Transposition steps as the engine reports them (0 resets) and what the lattice keeps.
