@@ -14,6 +14,7 @@
 #include <QSvgRenderer>
 #include <QSvgWidget>
 #include <cmath>
+#include <limits>
 
 namespace
 {
@@ -174,27 +175,17 @@ float CardWidget::justFrequencyForBall(const ArborBall* ball)
 
 Note CardWidget::getNoteForBall(const ArborBall* ball, float justFreq)
 {
-    const Settings* settings = ArborContext::settings();
-    qDebug() << "mBaseFreq: " << settings->mBaseFrequency;
+    qDebug() << "mBaseFreq: " << ArborContext::settings()->mBaseFrequency;
     qDebug() << "justFreq: " << justFreq;
-    Note note(settings->mBaseFrequency);
-
     const QList<int> steps = latticeStepsOf(ball);
     qDebug() << steps;
     for (int i = 0; i < steps.size(); ++i)
-    {
         qDebug() << "i, prime = " << i << steps.at(i);
-        note.addInterval(steps.at(i));
-    }
 
-    if (!std::isfinite(justFreq) || justFreq <= 0.0f)
-    {
-        qWarning() << "No cents for a ball without a usable frequency:" << justFreq;
-        return note;
-    }
-    const float centsDiff = (Note(justFreq).toSemitonePitch() - note.toSemitonePitch()) * 100.0f;
-    qDebug() << "centsDiff: " << centsDiff;
-    note.addCents(centsDiff);
+    float centsDiff = std::numeric_limits<float>::quiet_NaN();   // stays so when no cents apply
+    const Note note = Note::forSteps(steps, justFreq, &centsDiff);
+    if (!std::isnan(centsDiff))
+        qDebug() << "centsDiff: " << centsDiff;
     return note;
 }
 

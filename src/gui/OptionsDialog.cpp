@@ -4,6 +4,7 @@
 #include "ArborEvent.h"
 #include "AudioOutput.h"
 #include "MainWindow.h"
+#include "NoteNames.h"
 #include "PdPlayer.h"
 #include "Settings.h"
 #include "UpdateDialog.h"
@@ -23,7 +24,8 @@
 #include <QSpacerItem>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QtMath>
+
+#include <algorithm>
 
 namespace
 {
@@ -78,35 +80,11 @@ OptionsDialog::OptionsDialog(QWidget* parent, AudioOutput* output)
 
 void OptionsDialog::buildNoteTable()
 {
-    // Ascending from A 0: the chromatic scale with both spellings of every
-    // black key; the octave number changes at C. k counts semitones from A 4.
-    struct Spelling {
-        const char* name;
-        int semitone; // above C
-    };
-    static const Spelling spellings[] = {
-        {"C", 0}, {"C#", 1}, {"Db", 1}, {"D", 2}, {"D#", 3}, {"Eb", 3},
-        {"E", 4}, {"F", 5}, {"F#", 6}, {"Gb", 6}, {"G", 7}, {"G#", 8},
-        {"Ab", 8}, {"A", 9}, {"A#", 10}, {"Bb", 10}, {"B", 11},
-    };
-    QStringList names;
-    QList<float> freqs;
-    for (int octave = 0; octave <= 8; ++octave) {
-        for (const Spelling& s : spellings) {
-            const int semitoneFromC0 = octave * 12 + s.semitone;
-            if (semitoneFromC0 < 9 || semitoneFromC0 > 8 * 12 + 9)
-                continue; // below A 0 or above A 8
-            const int k = semitoneFromC0 - (4 * 12 + 9);
-            const double f = 440.0 * qPow(2.0, k / 12.0);
-            names << QStringLiteral("%1 %2").arg(QLatin1String(s.name)).arg(octave);
-            freqs << float(qRound64(f * 1000.0) / 1000.0);
-        }
-    }
     // The menu lists the highest note first.
-    for (int i = names.size() - 1; i >= 0; --i) {
-        mNoteNames << names.at(i);
-        mNoteFrequencies << freqs.at(i);
-    }
+    mNoteNames = NoteNames::names();
+    mNoteFrequencies = NoteNames::frequencies();
+    std::reverse(mNoteNames.begin(), mNoteNames.end());
+    std::reverse(mNoteFrequencies.begin(), mNoteFrequencies.end());
 }
 
 int OptionsDialog::baseNoteIndex() const

@@ -307,7 +307,7 @@ void Note::makeEnharmonic()
     mEnharmonic = true;
 }
 
-Note Note::forSteps(const QList<int>& steps, float justFrequency)
+Note Note::forSteps(const QList<int>& steps, float justFrequency, float* centsDiff)
 {
     Note note(ArborContext::settings()->mBaseFrequency);
     for (int step : steps)
@@ -315,13 +315,14 @@ Note Note::forSteps(const QList<int>& steps, float justFrequency)
 
     if (!std::isfinite(justFrequency) || justFrequency <= 0.0f)
     {
-        qDebug() << "Note::forSteps: no cents for frequency" << justFrequency;
+        qWarning() << "No cents for a ball without a usable frequency:" << justFrequency;
         return note;
     }
-    Note just;
-    if (!just.storeFromFreq(justFrequency))
-        return note;
-    const float centsDiff = (just.toSemitonePitch() - note.toSemitonePitch()) * 100.0f;
-    note.addCents(centsDiff);
+    // A just frequency that cannot be spelled (no usable calibration) counts
+    // as C0, like any note that was never named.
+    const float diff = (Note(justFrequency).toSemitonePitch() - note.toSemitonePitch()) * 100.0f;
+    if (centsDiff)
+        *centsDiff = diff;
+    note.addCents(diff);
     return note;
 }

@@ -47,8 +47,9 @@ public:
     // The spelling of a lattice ball: the 1/1 note (baseFrequency option),
     // moved by each step in order (the transposition steps followed by the
     // ball's path), then corrected by the cents between it and the ball's
-    // exact frequency. An unusable justFrequency skips the correction.
-    static Note forSteps(const QList<int>& steps, float justFrequency);
+    // exact frequency. An unusable justFrequency skips the correction (with a
+    // warning); otherwise the correction is stored in *centsDiff when given.
+    static Note forSteps(const QList<int>& steps, float justFrequency, float* centsDiff = nullptr);
 
     // Semitone numbers beyond this are refused (about 8000 octaves).
     static constexpr float MAX_SEMITONE = 100000.0f;
