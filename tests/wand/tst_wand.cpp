@@ -159,17 +159,14 @@ private slots:
         row("empty tag", longName, "", "", "");
         row("no leading slash is value 0", R"({"abc": {"event": 2, "value": "2/-3"}})", "abc", "2 0", "event 2, value 0");
         row("event 0 with a number", R"({"a": {"event": 0, "value": 7}})", "A", "0 7", "RFID a mapped to: event 0, value 7");
-        row("transpose down", R"({"t": {"event": 2, "value": -3}})", "t", "2 -3", "event 2, value -3");
         row("event 2.9 is 2", R"({"t": {"event": 2.9, "value": 0.1}})", "t", "2 0.100000001", "event 2, value 0.1");
-        row("event -1.5 is -1", R"({"t": {"event": -1.5, "value": 1}})", "t", "-1 1", "event -1, value 1");
+        row("event -1.5 is -1", R"({"t": {"event": -1.5, "value": -3}})", "t", "-1 -3", "event -1, value -3");
         row("event 1e10 is -1", R"({"t": {"event": 1e10, "value": 1}})", "t", "-1 1", "event number 1e+10 out of range; using -1.");
-        row("event -1e300 is -1", R"({"t": {"event": -1e300, "value": 1}})", "t", "-1 1", "event -1, value 1");
+        row("event -1e300 is -1", R"({"t": {"event": -1e300, "value": -1e-300}})", "t", "-1 0", "event -1, value 0");
         row("event at int limit", R"({"t": {"event": 2147483647.5, "value": 1}})", "t", "2147483647 1", "event 2147483647,");
         row("value beyond float is 0", R"({"t": {"event": 6, "value": 1e300}})", "t", "6 0", "value 1e+300 out of range; using 0.");
-        row("value underflows to 0", R"({"t": {"event": 6, "value": -1e-300}})", "t", "6 0", "event 6, value 0");
         row("6 digits in the log", R"({"t": {"event": 9, "value": 261.6255653}})", "t", "9 261.62558", "value 261.626");
-        row("boolean value", R"({"t": {"event": 7, "value": true}})", "t", "7 0", "event 7, value 0");
-        row("string event", R"({"t": {"event": "3", "value": 2}})", "t", "0 2", "event 0, value 2");
+        row("string event, boolean value", R"({"t": {"event": "3", "value": true}})", "t", "0 0", "event 0, value 0");
         row("member not an object", R"({"t": 5})", "t", "0 0", "RFID t mapped to: event 0, value 0");
         row("invalid prime", R"({"t": {"event": 0, "value": "/4/3"}})", "t", "", "RFID t was assigned invalid path /4/3. Ignoring.");
         row("non-number step", R"({"t": {"event": 0, "value": "/2/x"}})", "t", "", "invalid path /2/x. Ignoring.");
@@ -259,7 +256,6 @@ private slots:
         const QString bind = QStringLiteral("Can't open UDP socket on port %1. UDP thread shutting down.");
         const int taken = mBlocker.localPort();
         QTest::newRow("port already taken") << FatalCase {8888, taken, mListenerMap, bind.arg(taken)};
-        QTest::newRow("udpPort option taken") << FatalCase {taken, NO_PORT, mListenerMap, bind.arg(taken)};
         QTest::newRow("udpPort option 0") << FatalCase {0, NO_PORT, mListenerMap, bind.arg(0)};
         QTest::newRow("udpPort option 70000") << FatalCase {70000, NO_PORT, mListenerMap, bind.arg(70000)};
         QTest::newRow("port set to -1") << FatalCase {8888, -1, mListenerMap, bind.arg(-1)};
