@@ -19,7 +19,7 @@ public:
     {
         None,     // the reply is the answer itself
         Follow,   // get the address next() gave
-        Unusable, // the target is empty or not a web address
+        Unusable, // the target is not a usable web address
         TooMany   // MAX_REDIRECTS already followed
     };
 
