@@ -202,6 +202,19 @@ private slots:
             QCOMPARE(mapBytes(), c.json);
     }
 
+    // write() gives the entries back in file form (keys lower-cased, paths as
+    // text, invalid entries gone).
+    void writeGivesTheFileForm() {
+        setMap(R"({"04A3B2C1D9": {"event": 0, "value": "/2/-3/3"}, "stop": {"event": 1, "value": 1},
+            "down3": {"event": 2, "value": -3}, "bad": {"event": 0, "value": "/9"}})");
+        RfidMap map;
+        QVERIFY(map.init());
+        QJsonObject written;
+        map.write(written);
+        QCOMPARE(written, QJsonDocument::fromJson(R"({"04a3b2c1d9": {"event": 0, "value": "/2/-3/3"},
+            "stop": {"event": 1, "value": 1}, "down3": {"event": 2, "value": -3}})").object());
+    }
+
     // Each row is followed by a mapped sentinel packet, which ends the wait.
     void packets_data() {
         QTest::addColumn<QString>("address");
