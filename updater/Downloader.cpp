@@ -99,11 +99,6 @@ qint64 roundHalfUp(double value)
     return qint64(std::floor(value + 0.5));
 }
 
-bool isRedirectStatus(int status)
-{
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
 // Moves from over to, replacing to in one step where the platform allows.
 bool replaceFile(const QString& from, const QString& to)
 {
@@ -173,7 +168,7 @@ void Downloader::setFileName(const QString& file)
 
 void Downloader::setUserAgentString(const QString& agent)
 {
-    mUserAgentString = agent;
+    mRequest.userAgent = agent;
 }
 
 void Downloader::setUseCustomInstallProcedures(bool custom)
@@ -188,7 +183,7 @@ void Downloader::setMandatoryUpdate(bool mandatory)
 
 void Downloader::setTransferTimeout(int milliseconds)
 {
-    mTransferTimeout = milliseconds;
+    mRequest.transferTimeout = milliseconds;
 }
 
 QString Downloader::partPath() const
@@ -206,7 +201,7 @@ void Downloader::startDownload(const QUrl& url)
     dropReply();
     if (mFileName.isEmpty())
         mFileName = UpdateUrls::safeFileName(QString());
-    mRedirects = 0;
+    mRequest.restart();
     mForm->progressBar->setMinimum(0);
     mForm->progressBar->setMaximum(100);
     mForm->progressBar->setValue(0);
@@ -240,19 +235,13 @@ void Downloader::startDownload(const QUrl& url)
 
 void Downloader::request(const QUrl& url)
 {
-    if (!UpdateUrls::isWebUrl(url)) {
+    mReply = mRequest.get(mManager, url);
+    if (!mReply) {
         fail(tr("Not a web address: %1").arg(url.toString()));
         return;
     }
     qDebug() << "Downloading" << url.toString() << "to" << partPath();
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    if (!mUserAgentString.isEmpty())
-        request.setRawHeader("User-Agent", mUserAgentString.toUtf8());
-    request.setTransferTimeout(mTransferTimeout);
     mStartTime = uint(QDateTime::currentSecsSinceEpoch());
-    mReply = mManager->get(request);
     connect(mReply, &QNetworkReply::readyRead, this, [this] { writeAvailable(); });
     connect(mReply, &QNetworkReply::downloadProgress, this, &Downloader::updateProgress);
     connect(mReply, &QNetworkReply::finished, this, &Downloader::finished);
@@ -387,28 +376,27 @@ void Downloader::finished()
         return;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 
-    if (reply->error() == QNetworkReply::NoError && isRedirectStatus(status)) {
-        const QUrl target = UpdateUrls::resolveRedirect(
-            reply->url(), reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
-        if (!target.isValid()) {
-            fail(tr("Redirected to an unusable address"));
-            return;
-        }
-        if (mRedirects >= UpdateUrls::MAX_REDIRECTS) {
-            fail(tr("Too many redirects"));
-            return;
-        }
-        ++mRedirects;
+    QUrl target;
+    switch (mRequest.next(reply, &target)) {
+    case UpdateRequest::Redirect::None:
+        break;
+    case UpdateRequest::Redirect::Follow:
         mReply = nullptr;
         reply->disconnect(this);
         reply->deleteLater();
         request(target);
         return;
+    case UpdateRequest::Redirect::Unusable:
+        fail(tr("Redirected to an unusable address"));
+        return;
+    case UpdateRequest::Redirect::TooMany:
+        fail(tr("Too many redirects"));
+        return;
     }
     if (reply->error() == QNetworkReply::OperationCanceledError) {
         // Aborted by the user, or by the request's transfer timeout.
         fail(mCancelled ? tr("Download cancelled")
-                        : tr("No data for %1 seconds").arg(mTransferTimeout / 1000.0));
+                        : tr("No data for %1 seconds").arg(mRequest.transferTimeout / 1000.0));
         return;
     }
     if (reply->error() != QNetworkReply::NoError) {

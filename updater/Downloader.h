@@ -7,7 +7,7 @@
 #include <QUrl>
 #include <QWidget>
 
-#include "UpdateUrls.h"
+#include "UpdateRequest.h"
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -79,7 +79,7 @@ private:
     QString mFileName;
     Ui_Downloader* mForm = nullptr;
     QPointer<QNetworkReply> mReply;
-    QString mUserAgentString;
+    UpdateRequest mRequest;
     bool mUseCustomInstallProcedures = false;
     bool mMandatoryUpdate = false;
     QNetworkAccessManager* mManager = nullptr;
@@ -87,6 +87,4 @@ private:
     QFile mPartFile;
     qint64 mWritten = 0;
     bool mCancelled = false;
-    int mTransferTimeout = UpdateUrls::TRANSFER_TIMEOUT_MS;
-    int mRedirects = 0;
 };

@@ -1,5 +1,6 @@
 #include "UpdateDialog.h"
 
+#include "ArborVersion.h"
 #include "QSimpleUpdater.h"
 #include "UpdateUrls.h"
 
@@ -14,10 +15,6 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QVBoxLayout>
-
-#ifndef ARBOR_VERSION_STRING
-#define ARBOR_VERSION_STRING ""
-#endif
 
 // The widgets of the update window.
 struct Ui_UpdateDialog

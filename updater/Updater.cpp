@@ -13,32 +13,21 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
-#ifndef ARBOR_VERSION_STRING
-#define ARBOR_VERSION_STRING ""
-#endif
-
 namespace
 {
 const char* const TOO_LARGE = "arborTooLarge";
-
-QString runningVersion()
-{
-    const QString version = QCoreApplication::applicationVersion();
-    return version.isEmpty() ? QStringLiteral(ARBOR_VERSION_STRING) : version;
-}
 }
 
 Updater::Updater(QObject* parent)
     : QObject(parent)
-    , mUserAgentString(QStringLiteral("%1/%2 (Qt; QSimpleUpdater)")
-                           .arg(QCoreApplication::applicationName(), runningVersion()))
     , mPlatformKey(QStringLiteral("osx"))
     , mModuleName(QCoreApplication::applicationName())
     , mModuleVersion(QCoreApplication::applicationVersion())
     , mDownloader(new Downloader())
     , mManager(new QNetworkAccessManager(this))
 {
-    mDownloader->setUserAgentString(mUserAgentString);
+    setUserAgentString(QStringLiteral("%1/%2 (Qt; QSimpleUpdater)")
+                           .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion()));
     connect(mManager, &QNetworkAccessManager::finished, this, &Updater::onReply);
     connect(mDownloader, &Downloader::downloadFinished, this, &Updater::downloadFinished);
     connect(mDownloader, &Downloader::quitRequested, this, &Updater::requestQuit);
@@ -82,7 +71,7 @@ void Updater::setNotifyOnFinish(bool notify)
 
 void Updater::setUserAgentString(const QString& agent)
 {
-    mUserAgentString = agent;
+    mRequest.userAgent = agent;
     mDownloader->setUserAgentString(agent);
 }
 
@@ -118,32 +107,26 @@ void Updater::setMandatoryUpdate(bool mandatory)
 
 void Updater::setTransferTimeout(int milliseconds)
 {
-    mTransferTimeout = milliseconds;
+    mRequest.transferTimeout = milliseconds;
     mDownloader->setTransferTimeout(milliseconds);
 }
 
 void Updater::checkForUpdates()
 {
-    mRedirects = 0;
+    mRequest.restart();
     request(QUrl(mUrl));
 }
 
 void Updater::request(const QUrl& url)
 {
     mLastRequestUrl = url;
-    if (!UpdateUrls::isWebUrl(url)) {
+    QNetworkReply* reply = mRequest.get(mManager, url);
+    if (!reply) {
         const QString reason = QStringLiteral("not a web address: %1").arg(url.toString());
         QTimer::singleShot(0, this, [this, reason] { finishWithError(reason); });
         return;
     }
     qDebug() << "Checking for updates at" << url.toString();
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    if (!mUserAgentString.isEmpty())
-        request.setRawHeader("User-Agent", mUserAgentString.toUtf8());
-    request.setTransferTimeout(mTransferTimeout);
-    QNetworkReply* reply = mManager->get(request);
     // A version list is small; a server that sends more is not serving one,
     // and its body is not kept in memory.
     connect(reply, &QNetworkReply::readyRead, this, [reply] {
@@ -166,20 +149,19 @@ void Updater::finishWithError(const QString& reason)
 void Updater::onReply(QNetworkReply* reply)
 {
     reply->deleteLater();
-    const QUrl target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-    if (!target.isEmpty()) {
-        const QUrl resolved = UpdateUrls::resolveRedirect(reply->url(), target);
-        if (!resolved.isValid()) {
-            finishWithError(QStringLiteral("redirected to an unusable address: %1")
-                                .arg(target.toString()));
-            return;
-        }
-        if (mRedirects >= UpdateUrls::MAX_REDIRECTS) {
-            finishWithError(QStringLiteral("more than %1 redirects").arg(UpdateUrls::MAX_REDIRECTS));
-            return;
-        }
-        ++mRedirects;
-        request(resolved);
+    QUrl target;
+    switch (mRequest.next(reply, &target)) {
+    case UpdateRequest::Redirect::None:
+        break;
+    case UpdateRequest::Redirect::Follow:
+        request(target);
+        return;
+    case UpdateRequest::Redirect::Unusable:
+        finishWithError(QStringLiteral("redirected to an unusable address: %1")
+                            .arg(reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toString()));
+        return;
+    case UpdateRequest::Redirect::TooMany:
+        finishWithError(QStringLiteral("more than %1 redirects").arg(UpdateUrls::MAX_REDIRECTS));
         return;
     }
 
@@ -190,7 +172,7 @@ void Updater::onReply(QNetworkReply* reply)
         return;
     }
     if (reply->error() == QNetworkReply::OperationCanceledError) {
-        finishWithError(QStringLiteral("no data for %1 seconds").arg(mTransferTimeout / 1000.0));
+        finishWithError(QStringLiteral("no data for %1 seconds").arg(mRequest.transferTimeout / 1000.0));
         return;
     }
     if (reply->error() != QNetworkReply::NoError) {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QUrl>
 
+#include "UpdateRequest.h"
 #include "UpdateUrls.h"
 
 class Downloader;
@@ -28,7 +29,7 @@ public:
     QString platformKey() const { return mPlatformKey; }
     QString moduleVersion() const { return mModuleVersion; }
     QString latestVersion() const { return mLatestVersion; }
-    QString userAgentString() const { return mUserAgentString; }
+    QString userAgentString() const { return mRequest.userAgent; }
     bool customAppcast() const { return mCustomAppcast; }
     bool notifyOnUpdate() const { return mNotifyOnUpdate; }
     bool notifyOnFinish() const { return mNotifyOnFinish; }
@@ -80,7 +81,7 @@ private:
     void requestQuit();
 
     QString mUrl;
-    QString mUserAgentString;
+    UpdateRequest mRequest;
     bool mCustomAppcast = false;
     bool mNotifyOnUpdate = true;
     bool mNotifyOnFinish = false;
@@ -98,6 +99,4 @@ private:
     Downloader* mDownloader = nullptr;
     QNetworkAccessManager* mManager = nullptr;
     QUrl mLastRequestUrl;
-    int mRedirects = 0;
-    int mTransferTimeout = UpdateUrls::TRANSFER_TIMEOUT_MS;
 };

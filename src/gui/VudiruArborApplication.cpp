@@ -21,6 +21,7 @@ VudiruArborApplication::VudiruArborApplication(int& argc, char** argv)
     : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("Elmsby Vudiru Arbor"));
+    setApplicationVersion(version());
 
     // QApplication has already taken its own options (-platform, -style ...)
     // out of argv; what is left are module names for the diagnostics.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Arbor.h"
+#include "ArborVersion.h"
 #include "PaAudioOutput.h"
 #include "PdPlayer.h"
 #include "Settings.h"
@@ -36,7 +37,7 @@ public:
     // The shutdown sequence after the event loop. Safe to call twice.
     void term();
 
-    QString version() const { return QStringLiteral("1.5.0"); }
+    QString version() const { return QStringLiteral(ARBOR_VERSION_STRING); }
     // Per-user writable folder of options, lattice, tag map, log and patches.
     static QString configDir();
     // Folder of the executable, with the shell and voice patches, the style
