@@ -25,9 +25,7 @@ public:
 
     HttpServer() { listen(QHostAddress::LocalHost); }
 
-    QString url(const QByteArray& path) const {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(QString::fromLatin1(path));
-    }
+    QString url(const QByteArray& path) const { return QString("http://127.0.0.1:%1%2").arg(serverPort()).arg(QString(path)); }
 
 private:
     void incomingConnection(qintptr descriptor) override {

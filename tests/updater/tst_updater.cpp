@@ -110,17 +110,14 @@ private slots:
         QCoreApplication::setApplicationVersion(QStringLiteral("1.5.0"));
         for (const char* scheme : {"http", "https", "file"})
             QDesktopServices::setUrlHandler(QLatin1String(scheme), this, "open");
-        mServer.routes = {
-            {"/new.json", {200, appcast("1.2.4")}},
-            {"/same.json", {200, appcast("1.2.3")}},
-            {"/r1", {302, {}, Reply::Whole, "/new.json"}},
-            {"/d/pkg", {200, PACKAGE}},
-        };
+        mServer.routes = {{"/new.json", {200, appcast("1.2.4")}}, {"/same.json", {200, appcast("1.2.3")}},
+                          {"/r1", {302, {}, Reply::Whole, "/new.json"}}, {"/d/pkg", {200, PACKAGE}}};
         // A writer that outgrows the file size limit gets an error from write().
         std::signal(SIGXFSZ, SIG_IGN);
     }
 
     void cleanup() {
+        qunsetenv("ARBOR_NO_MODAL_BOXES");
         for (QMessageBox* box : visibleBoxes())
             box->close();
         QDir(mDir).removeRecursively();
@@ -132,7 +129,7 @@ private slots:
     void rules_data() {
         QTest::addColumn<QString>("got");
         QTest::addColumn<QString>("expected");
-        auto newer = [](const char* x, const char* y) { return Updater::compare(x, y) ? "newer" : "not newer"; };
+        auto newer = [](const char* x, const char* y) { return QString(Updater::compare(x, y) ? "+" : "="); };
         auto list = [](const QByteArray& data) {
             Appcast a;
             QString error;
@@ -141,12 +138,8 @@ private slots:
                 + (a.hasMandatoryUpdate ? " mandatory" : "");
         };
         auto name = [](const char* url) { return UpdateUrls::downloadFileName(url) + (UpdateUrls::isWebUrl(QUrl(url)) ? " web" : ""); };
-        QTest::newRow("more parts") << newer("1.2.1", "1.2") << "newer";
-        QTest::newRow("trailing zero") << newer("1.2", "1.2.0") << "not newer";
-        QTest::newRow("empty") << newer("", "1.5.0") << "not newer";
-        QTest::newRow("junk part is 0") << newer("1.x", "1.0") << "not newer";
-        QTest::newRow("huge part is 0") << newer("1.99999999999999999999999", "1.1") << "not newer";
-        QTest::newRow("negative is junk") << newer("-2", "1") << "not newer";
+        QTest::newRow("more parts, trailing zero, empty") << newer("1.2.1", "1.2") + newer("1.2", "1.2.0") + newer("", "1.5.0") << "+==";
+        QTest::newRow("junk, huge or negative part is 0") << newer("1.x", "1.0") + newer("1.99999999999999999999999", "1.1") + newer("-2", "1") << "===";
         QTest::newRow("no platform") << list("{\"updates\":{\"win\":{}}}") << "read ";
         QTest::newRow("number version") << list("{\"updates\":{\"osx\":{\"latest-version\":2}}}") << "read ";
         QTest::newRow("mandatory as text") << list(appcast("2.0", ",\"mandatory-update\":\"yes\"")) << "read 2.0";
@@ -181,8 +174,7 @@ private slots:
         const QString released = QStringLiteral("<h3>Version %1 of Elmsby Vudiru Arbor has been released!</h3>");
         const QString latest = QStringLiteral("<h3>You are running the latest version of Elmsby Vudiru Arbor</h3>");
         const QString failed = QStringLiteral("<h3>A network error occurred</h3>");
-        const auto no = QMessageBox::No;
-        const auto yes = QMessageBox::Yes;
+        const auto no = QMessageBox::No, yes = QMessageBox::Yes;
         const QByteArray mandatory = appcast("9.0", ",\"mandatory-update\":true");
         const QByteArray openPage = appcast("9.0", ",\"open-url\":\"https://example.org/new\"");
         const QByteArray openFile = appcast("9.0", ",\"open-url\":\"file:///etc/passwd\"");
@@ -207,6 +199,7 @@ private slots:
         QTest::newRow("file open-url ignored") << Check {{200, openFile}, "1.0", true, released.arg("9.0"), yes, "download pkg.dmg"};
         QTest::newRow("yes downloads") << Check {{200, appcast("1.2.4")}, "1.0", true, released.arg("1.2.4"), yes, "download pkg.dmg"};
         QTest::newRow("no to mandatory quits") << Check {{200, mandatory}, "1.0", true, released.arg("9.0"), no, "quit"};
+        QTest::newRow("boxes suppressed: logged") << Check {{200, appcast("1.2.4")}, "1.0", true, released.arg("1.2.4"), QMessageBox::NoButton};
     }
 
     void check() {
@@ -224,9 +217,11 @@ private slots:
         QSignalSpy quit(&updater, &Updater::quitRequested);
         QSignalSpy removed(&updater, &Updater::removeUpdateDialog);
         const int before = mServer.userAgents.size();
+        const bool logged = c.answer == QMessageBox::NoButton; // with boxes suppressed, their text is logged
+        if (logged && qputenv("ARBOR_NO_MODAL_BOXES", "1"))
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Message box not shown.*" + QRegularExpression::escape(c.box)));
         updater.checkForUpdates();
-        QVERIFY(finished.wait(10000));
-        QCOMPARE(finished.first().first().toString(), updater.url());
+        QVERIFY(finished.wait(10000) && finished.first().first().toString() == updater.url());
         QCOMPARE(updater.updateAvailable(), c.box.contains(QLatin1String("released")));
         QCOMPARE(updater.hasNetworkError(), c.box.contains(QLatin1String("error")));
         QCOMPARE(errors.size(), int(updater.hasNetworkError()));
@@ -234,9 +229,10 @@ private slots:
         const int requests = mServer.userAgents.size() - before;
         QVERIFY(c.reply.location == "/list" ? requests == 1 + UpdateUrls::MAX_REDIRECTS : requests <= 1 + UpdateUrls::MAX_REDIRECTS);
         QVERIFY(requests == 0 || mServer.userAgents.last() == "Elmsby Vudiru Arbor/1.5.0 (Qt; QSimpleUpdater)");
-        QMessageBox* box = c.box.isEmpty() ? nullptr : waitForBox();
-        QCOMPARE(box ? box->text() : QString(), c.box);
+        QMessageBox* box = c.box.isEmpty() || logged ? nullptr : waitForBox();
+        QCOMPARE(box ? box->text() : QString(), logged ? QString() : c.box);
         QCOMPARE(visibleBoxes().size(), box ? 1 : 0);
+        QVERIFY(!logged || (removed.wait(5000) && !updater.downloader()->isVisible()));
         if (!box)
             return;
         QVERIFY(box->windowFlags() & Qt::WindowStaysOnTopHint && box->windowModality() == Qt::NonModal);
@@ -253,47 +249,25 @@ private slots:
         QCOMPARE(outcome + (quit.isEmpty() ? "" : "quit"), c.outcome);
     }
 
-    void suppressedBoxesAreLogged() {
-        qputenv("ARBOR_NO_MODAL_BOXES", "1");
-        Updater updater;
-        updater.setUrl(mServer.url("/new.json"));
-        updater.setModuleVersion(QStringLiteral("1.0"));
-        QSignalSpy removed(&updater, &Updater::removeUpdateDialog);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Message box not shown.*released"));
-        updater.checkForUpdates();
-        QVERIFY(removed.wait(10000));
-        qunsetenv("ARBOR_NO_MODAL_BOXES");
-        QVERIFY(visibleBoxes().isEmpty() && !updater.downloader()->isVisible());
-    }
-
-    // The window the application creates: hidden until an update shows up,
+    // The window the application creates: hidden while no update shows up,
     // then with the changelog as text; any answer closes it.
-    void dialogShowsChangelog_data() {
-        QTest::addColumn<QByteArray>("path");
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("update") << QByteArray("/r1") << true;
-        QTest::newRow("no update") << QByteArray("/same.json") << false;
-    }
-
-    void dialogShowsChangelog() {
-        QFETCH(QByteArray, path);
-        QFETCH(bool, shown);
-        qputenv("ARBOR_UPDATE_URL", mServer.url(path).toUtf8());
-        QPointer<UpdateDialog> dialog = new UpdateDialog(nullptr);
-        dialog->findChild<QLineEdit*>(QStringLiteral("installedVersion"))->setText(QStringLiteral("1.2.3"));
-        dialog->setNotifyOnFinish(false);
-        dialog->setNotifyOnUpdate(true);
-        QSignalSpy finished(QSimpleUpdater::getInstance()->getUpdater(mServer.url(path)), &Updater::checkingFinished);
-        dialog->checkForUpdates();
-        QVERIFY(finished.wait(10000));
-        QCOMPARE(dialog->isVisible(), shown);
-        QCOMPARE(dialog->updateAvailable(), shown);
-        QCOMPARE(dialog->findChild<QTextEdit*>(QStringLiteral("changelogText"))->toPlainText(), QStringLiteral("New things"));
-        if (shown)
-            answer(waitForBox(), QMessageBox::No);
-        else
-            delete dialog;
-        QTRY_VERIFY(dialog.isNull());
+    void updateWindow() {
+        for (const QByteArray path : {"/same.json", "/r1"}) {
+            qputenv("ARBOR_UPDATE_URL", mServer.url(path).toUtf8());
+            QPointer<UpdateDialog> dialog = new UpdateDialog(nullptr);
+            dialog->findChild<QLineEdit*>(QStringLiteral("installedVersion"))->setText(QStringLiteral("1.2.3"));
+            QSignalSpy finished(QSimpleUpdater::getInstance()->getUpdater(mServer.url(path)), &Updater::checkingFinished);
+            dialog->checkForUpdates();
+            QVERIFY(finished.wait(10000));
+            const bool shown = path == "/r1";
+            QVERIFY(dialog->isVisible() == shown && dialog->updateAvailable() == shown);
+            QCOMPARE(dialog->findChild<QTextEdit*>(QStringLiteral("changelogText"))->toPlainText(), QStringLiteral("New things"));
+            if (shown)
+                answer(waitForBox(), QMessageBox::No);
+            else
+                delete dialog;
+            QTRY_VERIFY(dialog.isNull());
+        }
         qunsetenv("ARBOR_UPDATE_URL");
     }
 
@@ -370,8 +344,7 @@ private slots:
             return;
         }
         QCOMPARE(done.first(), QVariantList({"list", QDir(mDir).filePath(saved)}));
-        QVERIFY(file(saved) == PACKAGE);
-        QCOMPARE(label(w, "downloadLabel"), QStringLiteral("Download complete!"));
+        QVERIFY(file(saved) == PACKAGE && label(w, "downloadLabel") == QStringLiteral("Download complete!"));
         QVERIFY((box = waitForBox()) && box->informativeText() == QStringLiteral("Click \"OK\" to open the downloaded file now"));
         QCOMPARE(box->text().contains(QStringLiteral("This is a mandatory update")), d.mandatory);
         answer(box, QMessageBox::Cancel);
