@@ -122,6 +122,9 @@ Downloader::Downloader(QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setWindowIcon(QIcon());
     setFixedSize(minimumSizeHint());
+    // A window without a parent; it must not keep the program running once
+    // the main window is closed (it hides, it is never closed).
+    setAttribute(Qt::WA_QuitOnClose, false);
     mForm->openButton->setEnabled(false);
     mForm->openButton->hide();
     connect(mForm->stopButton, &QPushButton::clicked, this, &Downloader::cancelDownload);

@@ -115,6 +115,8 @@ UpdateDialog::UpdateDialog(QWidget* parent)
     , mUpdater(QSimpleUpdater::getInstance())
 {
     setAttribute(Qt::WA_DeleteOnClose);
+    // Closing the main window ends the program even while this one is up.
+    setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(QCoreApplication::applicationName());
     mForm->setupUi(this);
     mForm->optionsGroup->hide();
