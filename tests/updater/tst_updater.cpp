@@ -29,8 +29,9 @@ struct Check {
 };
 
 // One download: the server's reply, the file name given, the name it is saved
-// as (empty: it must fail), the file size limit, whether it is mandatory and
-// whether the user stops it.
+// as (empty: it must fail; with " (1)": a file of the user's has the name
+// without), the file size limit, whether it is mandatory and whether the user
+// stops it.
 struct Download {
     Reply reply;
     QString fileName;
@@ -291,12 +292,12 @@ private slots:
     void download_data() {
         QTest::addColumn<Download>("d");
         const auto all = RLIM_INFINITY;
-        QTest::newRow("content length") << Download {{200, PACKAGE}, "Arbor.dmg", "Arbor.dmg"};
-        QTest::newRow("mandatory") << Download {{200, PACKAGE}, "Arbor.dmg", "Arbor.dmg", all, true};
-        QTest::newRow("chunked") << Download {{200, PACKAGE, Reply::Chunked}, "Arbor.dmg", "Arbor.dmg"};
-        QTest::newRow("relative redirect") << Download {{302, {}, Reply::Whole, "../d/pkg"}, "Arbor.dmg", "Arbor.dmg"};
-        QTest::newRow("empty name") << Download {{200, PACKAGE}, "", "QSU_Update.bin"};
-        QTest::newRow("dot dot name") << Download {{200, PACKAGE}, "..", "QSU_Update.bin"};
+        QTest::newRow("content length") << Download {{200, PACKAGE}, "Arbor.dmg", "Arbor (1).dmg"};
+        QTest::newRow("mandatory") << Download {{200, PACKAGE}, "Arbor.dmg", "Arbor (1).dmg", all, true};
+        QTest::newRow("chunked, no file in the way") << Download {{200, PACKAGE, Reply::Chunked}, "Arbor.dmg", "Arbor.dmg"};
+        QTest::newRow("relative redirect, two suffixes") << Download {{302, {}, Reply::Whole, "../d/pkg"}, "Arbor.tar.gz", "Arbor (1).tar.gz"};
+        QTest::newRow("empty name") << Download {{200, PACKAGE}, "", "QSU_Update (1).bin"};
+        QTest::newRow("dot dot name") << Download {{200, PACKAGE}, "..", "QSU_Update (1).bin"};
         QTest::newRow("cut connection") << Download {{200, PACKAGE, Reply::Cut}, "Arbor.dmg", ""};
         QTest::newRow("cut chunked") << Download {{200, PACKAGE, Reply::ChunkedCut}, "Arbor.dmg", ""};
         QTest::newRow("server stalls") << Download {{200, PACKAGE, Reply::Stall}, "Arbor.dmg", ""};
@@ -311,7 +312,9 @@ private slots:
     void download() {
         QFETCH(Download, d);
         mServer.routes.insert("/d/file", d.reply);
-        const QString saved = d.savedAs.isEmpty() ? d.fileName : d.savedAs;
+        const QString mine = d.savedAs.isEmpty() ? d.fileName : QString(d.savedAs).remove(QStringLiteral(" (1)"));
+        const bool clash = mine != d.savedAs; // the user's file is never replaced, nor opened as the download
+        QVERIFY(!clash || file(mine, OLD) == OLD);
         Downloader w;
         w.setDownloadDir(mDir);
         w.setUrlId(QStringLiteral("list"));
@@ -323,7 +326,6 @@ private slots:
         QMessageBox* box = waitForBox();
         QVERIFY(box && box->text() == QStringLiteral("Cannot find downloaded update!") && box->windowTitle() == QStringLiteral("Error"));
         answer(box, QMessageBox::Close);
-        QCOMPARE(file(saved, OLD), OLD);
         QSignalSpy done(&w, &Downloader::downloadFinished);
         QSignalSpy quit(&w, &Downloader::quitRequested);
         rlimit before {};
@@ -347,18 +349,19 @@ private slots:
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &before), 0);
         QVERIFY(ended);
         QCOMPARE(mServer.userAgents.last(), QByteArray("Agent/1"));
-        QVERIFY(!QFileInfo::exists(QDir(mDir).filePath(saved + QStringLiteral(".part"))));
+        QVERIFY(!QFileInfo::exists(QDir(mDir).filePath(mine + QStringLiteral(".part"))));
         QCOMPARE(done.size(), int(!d.savedAs.isEmpty()));
-        QCOMPARE(file(saved) == OLD, d.savedAs.isEmpty());
+        QVERIFY(!clash || file(mine) == OLD);
         if (d.savedAs.isEmpty()) {
             QCOMPARE(label(w, "downloadLabel"), QStringLiteral("Download failed"));
             QVERIFY(visibleBoxes().isEmpty());
             QCOMPARE(quit.size(), int(d.stopped && d.mandatory));
             return;
         }
-        QCOMPARE(done.first(), QVariantList({"list", QDir(mDir).filePath(saved)}));
-        QVERIFY(file(saved) == PACKAGE && label(w, "downloadLabel") == QStringLiteral("Download complete!"));
-        QVERIFY((box = waitForBox()) && box->informativeText() == QStringLiteral("Click \"OK\" to open the downloaded file now"));
+        QCOMPARE(done.first(), QVariantList({"list", QDir(mDir).filePath(d.savedAs)}));
+        QVERIFY(file(d.savedAs) == PACKAGE && label(w, "downloadLabel") == QStringLiteral("Download complete!"));
+        QVERIFY((box = waitForBox()) && box->informativeText().endsWith(QStringLiteral("Click \"OK\" to open the downloaded file now")));
+        QCOMPARE(box->informativeText().contains(QString("saved as \"%1\"").arg(d.savedAs)), clash);
         QCOMPARE(box->text().contains(QStringLiteral("This is a mandatory update")), d.mandatory);
         answer(box, QMessageBox::Cancel);
         QCOMPARE(quit.size(), int(d.mandatory));
@@ -367,7 +370,7 @@ private slots:
         QCOMPARE(label(w, "timeLabel"), QStringLiteral("Click the \"Open\" button to apply the update"));
         open->click();
         answer(waitForBox(), QMessageBox::Ok);
-        QCOMPARE(mOpened, QStringList(QUrl::fromLocalFile(QDir(mDir).filePath(saved)).toString()));
+        QCOMPARE(mOpened, QStringList(QUrl::fromLocalFile(QDir(mDir).filePath(d.savedAs)).toString()));
         QVERIFY(!w.isVisible());
         w.cancelDownload();
         QCOMPARE(quit.size(), 2 * int(d.mandatory));
