@@ -92,6 +92,7 @@ struct Ui_Downloader
 namespace
 {
 const char* const PART_SUFFIX = ".part";
+constexpr qint64 READ_BUFFER_BYTES = 1024 * 1024;
 
 qint64 roundHalfUp(double value)
 {
@@ -244,6 +245,9 @@ void Downloader::request(const QUrl& url)
     }
     qDebug() << "Downloading" << url.toString() << "to" << partPath();
     mStartTime = uint(QDateTime::currentSecsSinceEpoch());
+    // Qt reads ahead no further than this; the rest waits in the socket
+    // while the disk is slow.
+    mReply->setReadBufferSize(READ_BUFFER_BYTES);
     connect(mReply, &QNetworkReply::readyRead, this, [this] { writeAvailable(); });
     connect(mReply, &QNetworkReply::downloadProgress, this, &Downloader::updateProgress);
     connect(mReply, &QNetworkReply::finished, this, &Downloader::finished);
@@ -411,10 +415,9 @@ void Downloader::finished()
     }
     if (!writeAvailable())
         return;
+    // Bodies are never inflated, so the length always counts what was written.
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (length.isValid() && (encoding.isEmpty() || encoding == "identity")
-        && length.toLongLong() != mWritten) {
+    if (length.isValid() && length.toLongLong() != mWritten) {
         fail(tr("The download ended early (%1 of %2)")
                  .arg(sizeText(mWritten), sizeText(length.toLongLong())));
         return;
