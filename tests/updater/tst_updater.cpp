@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <zlib.h>
 
 // One update check: the server's reply to the version list request (status
@@ -60,21 +61,13 @@ const QByteArray PACKAGE = [] {
     return data;
 }();
 
-// 200 MB of zeros, gzip-compressed to about 200 KB.
+// 200 MB of zeros, gzip-compressed (to about 200 KB) a megabyte at a time.
 const QByteArray BOMB = [] {
-    QByteArray out(1 << 20, '\0'), zeros(1 << 20, '\0');
-    z_stream z {};
-    deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    for (int mb = 0; mb < 200; ++mb) {
-        z.next_in = reinterpret_cast<Bytef*>(zeros.data());
-        z.avail_in = uInt(zeros.size());
-        deflate(&z, mb < 199 ? Z_NO_FLUSH : Z_FINISH);
-    }
-    out.truncate(int(z.total_out));
-    deflateEnd(&z);
-    return out;
+    QTemporaryFile file;
+    gzFile gz = file.open() ? gzdopen(dup(file.handle()), "wb9") : nullptr;
+    for (const QByteArray zeros(1 << 20, '\0'); gz && zeros.size() * 200LL > gztell(gz);)
+        gzwrite(gz, zeros.constData(), unsigned(zeros.size()));
+    return gz && gzclose(gz) == Z_OK && file.seek(0) ? file.readAll() : QByteArray();
 }();
 
 // The most memory this process has held so far, in MB.
