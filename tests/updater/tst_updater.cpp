@@ -283,24 +283,32 @@ private slots:
         QCOMPARE(outcome + (quit.isEmpty() ? "" : "quit"), c.outcome);
     }
 
-    // The window the application creates: hidden while no update shows up,
-    // then with the changelog as text; any answer closes it, and it does not
-    // keep the program running.
+    // The windows the application creates, one per click: one check runs and
+    // one window shows, on the screen, with the changelog as text; without an
+    // update none stays. Any answer closes it, and it does not keep the
+    // program running.
     void updateWindow() {
         for (const QByteArray path : {"/same.json", "/r1"}) {
             qputenv("ARBOR_UPDATE_URL", mServer.url(path).toUtf8());
-            QPointer<UpdateDialog> dialog = new UpdateDialog(nullptr);
-            dialog->findChild<QLineEdit*>(QStringLiteral("installedVersion"))->setText(QStringLiteral("1.2.3"));
-            QSignalSpy finished(QSimpleUpdater::getInstance()->getUpdater(mServer.url(path)), &Updater::checkingFinished);
-            dialog->checkForUpdates();
-            QVERIFY(finished.wait(10000));
             const bool shown = path == "/r1";
-            QVERIFY(dialog->isVisible() == shown && dialog->updateAvailable() == shown);
+            const int requests = mServer.userAgents.size();
+            QSignalSpy finished(QSimpleUpdater::getInstance()->getUpdater(mServer.url(path)), &Updater::checkingFinished);
+            QList<QPointer<UpdateDialog>> windows;
+            for (int click = 0; click < 3 + shown; ++click) { // three at once, one more while the first shows
+                QVERIFY(click < 3 || finished.wait(10000));
+                windows << new UpdateDialog(nullptr);
+                windows.last()->findChild<QLineEdit*>(QStringLiteral("installedVersion"))->setText(QStringLiteral("1.2.3"));
+                windows.last()->checkForUpdates();
+            }
+            QVERIFY(!finished.isEmpty() || finished.wait(10000));
+            QPointer<UpdateDialog> dialog = windows.takeFirst();
+            QTRY_VERIFY(windows.count(nullptr) == windows.size() && dialog.isNull() != shown);
+            QVERIFY(mServer.userAgents.size() - requests == 1 + shown && visibleBoxes().size() == shown);
+            if (!shown)
+                continue;
+            QVERIFY(dialog->updateAvailable() && QGuiApplication::primaryScreen()->availableGeometry().contains(dialog->frameGeometry()));
             QCOMPARE(dialog->findChild<QTextEdit*>(QStringLiteral("changelogText"))->toPlainText(), QStringLiteral("New things"));
-            if (shown) // the program ends with its main window; quitting closes the box
-                QVERIFY(waitForBox() && closingMainWindowQuits());
-            else
-                delete dialog;
+            QVERIFY(closingMainWindowQuits()); // quitting closes the box, whose answer closes the window
             QTRY_VERIFY(dialog.isNull());
         }
         qunsetenv("ARBOR_UPDATE_URL");
