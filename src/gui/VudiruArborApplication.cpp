@@ -12,6 +12,7 @@
 #include <QLocale>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStandardPaths>
 
 #include "ArborView.h"
@@ -265,8 +266,34 @@ bool VudiruArborApplication::copyFile(const QString& source, const QString& dest
     return true;
 }
 
+void VudiruArborApplication::fitWindowToScreen(Settings& settings)
+{
+    const QPoint none(-1, -1);
+    const QScreen* screen = settings.mWindowPos == none ? nullptr : screenAt(settings.mWindowPos);
+    if (!screen && !(screen = primaryScreen()))
+        return;
+    const QRect area = screen->availableGeometry();
+    const QSize saved = settings.mWindowSize;
+    if (saved != QSize(-1, -1)) {
+        settings.mWindowSize = QSize(qBound(1, saved.width(), area.width()), qBound(1, saved.height(), area.height()));
+        if (settings.mWindowSize != saved)
+            Settings::warnReplaced("windowSize", Settings::pairText(saved.width(), saved.height()),
+                                   Settings::pairText(settings.mWindowSize.width(), settings.mWindowSize.height()));
+    }
+    const QPoint at = settings.mWindowPos;
+    if (at != none) {
+        const QSize size = settings.mWindowSize.expandedTo(QSize(0, 0));
+        settings.mWindowPos = QPoint(qBound(area.left(), at.x(), area.right() + 1 - size.width()),
+                                     qBound(area.top(), at.y(), area.bottom() + 1 - size.height()));
+        if (settings.mWindowPos != at)
+            Settings::warnReplaced("windowPos", Settings::pairText(at.x(), at.y()),
+                                   Settings::pairText(settings.mWindowPos.x(), settings.mWindowPos.y()));
+    }
+}
+
 void VudiruArborApplication::syncFromSettings()
 {
+    fitWindowToScreen(mSettings);
     if (mMainWindow) {
         if (mSettings.mWindowSize.width() != -1 || mSettings.mWindowSize.height() != -1)
             mMainWindow->resize(mSettings.mWindowSize);

@@ -73,6 +73,11 @@ public:
     static QDateTime creationTime(const QString& path);
     static QStringList shellPatchNames();
     void syncFromSettings();
+    // Brings the saved main window size within the available area of the
+    // screen the window opens on (the one at the saved position, else the
+    // primary one) and the position onto it, so that the whole window is on
+    // that screen; each value changed is logged. "-1,-1" (none saved) stays.
+    static void fitWindowToScreen(Settings& settings);
     void syncToSettings();
 
     QString logFilePath() const;

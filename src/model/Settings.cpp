@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QJsonValue>
 #include <QStringList>
+#include <QVariant>
 
 #include <cmath>
 #include <limits>
@@ -64,9 +65,17 @@ bool readPair(const QJsonObject& json, const char* key, int& first, int& second)
     return true;
 }
 
-QString pair(int first, int second)
+const int DEFAULT_ABS_REL_VIEW = 1;
+const int DEFAULT_UPDATE_CHECK_INTERVAL = 4;
+const char* const DEFAULT_PATCH = "Sine.pd";
+
+// Replaces field by used when they differ, with a warning.
+template <typename T> void use(const char* key, T& field, const T& used)
 {
-    return QStringLiteral("%1,%2").arg(first).arg(second);
+    if (field == used)
+        return;
+    Settings::warnReplaced(key, QVariant(field).toString(), QVariant(used).toString());
+    field = used;
 }
 }
 
@@ -79,11 +88,11 @@ Settings::Settings(QObject* parent)
     , mBaseNote(QStringLiteral("A 4"))
     , mMasterVolume(0.75f)
     , mMonophonic(false)
-    , mDefaultPatch(QStringLiteral("Sine.pd"))
+    , mDefaultPatch(QLatin1String(DEFAULT_PATCH))
     , mUdpPort(8888)
     , mCirclesView(false)
-    , mAbsRelView(1)
-    , mUpdateCheckInterval(4)
+    , mAbsRelView(DEFAULT_ABS_REL_VIEW)
+    , mUpdateCheckInterval(DEFAULT_UPDATE_CHECK_INTERVAL)
     , mTSysLastUpdateCheck()
     , mWindowSize(-1, -1)
     , mWindowPos(-1, -1)
@@ -120,6 +129,26 @@ void Settings::read(const QJsonObject& json)
     if (readPair(json, "windowPos", a, b))
         mWindowPos = QPoint(a, b);
     readBool(json, "windowMaximized", mWindowMaximized);
+
+    // Values no part of the program can use are replaced, each with a warning.
+    use("baseFrequency", mBaseFrequency, qBound(20.0f, mBaseFrequency, 20000.0f));
+    use("calibrationFrequency", mCalibrationFrequency, qBound(300, mCalibrationFrequency, 600));
+    use("masterVolume", mMasterVolume, qBound(0.0f, mMasterVolume, 1.0f));
+    use("udpPort", mUdpPort, qBound(1, mUdpPort, 65535));
+    use("absRelView", mAbsRelView, mAbsRelView >= 0 && mAbsRelView <= 2 ? mAbsRelView : DEFAULT_ABS_REL_VIEW);
+    const bool known = mUpdateCheckInterval >= 0 && mUpdateCheckInterval <= 5;
+    use("updateCheckInterval", mUpdateCheckInterval, known ? mUpdateCheckInterval : DEFAULT_UPDATE_CHECK_INTERVAL);
+}
+
+QString Settings::pairText(int first, int second)
+{
+    return QStringLiteral("%1,%2").arg(first).arg(second);
+}
+
+void Settings::warnReplaced(const char* key, const QString& value, const QString& used)
+{
+    qWarning().noquote() << QStringLiteral("Option %1 value %2 is not usable, using %3 instead.")
+                                .arg(QLatin1String(key), value, used);
 }
 
 void Settings::write(QJsonObject& json) const
@@ -137,8 +166,8 @@ void Settings::write(QJsonObject& json) const
     json.insert(QStringLiteral("absRelView"), mAbsRelView);
     json.insert(QStringLiteral("updateCheckInterval"), mUpdateCheckInterval);
     json.insert(QStringLiteral("tSysLastUpdateCheck"), mTSysLastUpdateCheck);
-    json.insert(QStringLiteral("windowSize"), pair(mWindowSize.width(), mWindowSize.height()));
-    json.insert(QStringLiteral("windowPos"), pair(mWindowPos.x(), mWindowPos.y()));
+    json.insert(QStringLiteral("windowSize"), pairText(mWindowSize.width(), mWindowSize.height()));
+    json.insert(QStringLiteral("windowPos"), pairText(mWindowPos.x(), mWindowPos.y()));
     json.insert(QStringLiteral("windowMaximized"), mWindowMaximized);
 }
 

@@ -212,6 +212,33 @@ private slots:
         QVERIFY(app()->initSettings() && settings->mUdpPort == 9999 && !QFileInfo::exists(bad));
     }
 
+    // Saved main window geometry, "size at position", brought onto the screen (800 by 600).
+    void windowOnScreen_data() {
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QString>("used");
+        QTest::newRow("none saved") << "-1,-1 at -1,-1" << "-1,-1 at -1,-1";
+        QTest::newRow("fits") << "640,480 at 100,50" << "640,480 at 100,50";
+        QTest::newRow("too large") << "100000,100000 at -1,-1" << "800,600 at -1,-1";
+        QTest::newRow("off the screen") << "640,480 at -30000,5000" << "640,480 at 0,120";
+        QTest::newRow("partly off") << "400,300 at 700,-20" << "400,300 at 400,0";
+    }
+
+    void windowOnScreen() {
+        QFETCH(QString, saved);
+        QFETCH(QString, used);
+        const QStringList was = saved.split(" at "), is = used.split(" at ");
+        Settings settings;
+        settings.read({{"windowSize", was[0]}, {"windowPos", was[1]}});
+        for (int i : {0, 1})
+            if (was[i] != is[i])
+                QTest::ignoreMessage(QtWarningMsg, qPrintable(QString("Option window%1 value %2 is not usable, using %3 instead.")
+                                                                  .arg(i ? "Pos" : "Size", was[i], is[i])));
+        VudiruArborApplication::fitWindowToScreen(settings);
+        QJsonObject out;
+        settings.write(out);
+        QCOMPARE(out["windowSize"].toString() + " at " + out["windowPos"].toString(), used);
+    }
+
     void headlessFailures_data() {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("message");
