@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QJsonValue>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QVariant>
 
@@ -77,6 +78,13 @@ template <typename T> void use(const char* key, T& field, const T& used)
     Settings::warnReplaced(key, QVariant(field).toString(), QVariant(used).toString());
     field = used;
 }
+
+// A file name alone, so that it names a file in the patch folder itself.
+bool isPlainFileName(const QString& name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+        && !name.contains(QRegularExpression(QStringLiteral("[/\\\\:]")));
+}
 }
 
 Settings::Settings(QObject* parent)
@@ -134,6 +142,7 @@ void Settings::read(const QJsonObject& json)
     use("baseFrequency", mBaseFrequency, qBound(20.0f, mBaseFrequency, 20000.0f));
     use("calibrationFrequency", mCalibrationFrequency, qBound(300, mCalibrationFrequency, 600));
     use("masterVolume", mMasterVolume, qBound(0.0f, mMasterVolume, 1.0f));
+    use("defaultPatch", mDefaultPatch, isPlainFileName(mDefaultPatch) ? mDefaultPatch : QLatin1String(DEFAULT_PATCH));
     use("udpPort", mUdpPort, qBound(1, mUdpPort, 65535));
     use("absRelView", mAbsRelView, mAbsRelView >= 0 && mAbsRelView <= 2 ? mAbsRelView : DEFAULT_ABS_REL_VIEW);
     const bool known = mUpdateCheckInterval >= 0 && mUpdateCheckInterval <= 5;

@@ -11,7 +11,8 @@
 // options the sound engine confirms arrive through the slots. Values read
 // that no part of the program can use are replaced with a warning: the
 // frequencies, port and volume are brought into their ranges, an unknown
-// view or check interval becomes the default.
+// view or check interval and a default patch that is not a plain file name
+// become the defaults.
 class Settings : public SerializableRoot
 {
     Q_OBJECT

@@ -33,6 +33,8 @@ const struct { const char* key; const char* json; QJsonValue written; bool repla
     {"baseFrequency", "20001", 20000, true}, {"udpPort", "0", 1, true}, {"udpPort", "65536", 65535, true},
     {"masterVolume", "-1", 0, true}, {"masterVolume", "1.5", 1, true}, {"absRelView", "3", 1, true}, {"absRelView", "2", 2},
     {"updateCheckInterval", "6", 4, true}, {"updateCheckInterval", "-1", 4, true}, {"updateCheckInterval", "5", 5},
+    {"defaultPatch", "\"/../../x/evil.pd\"", "Sine.pd", true}, {"defaultPatch", "\"..\"", "Sine.pd", true},
+    {"defaultPatch", "\"a\\\\b.pd\"", "Sine.pd", true}, {"defaultPatch", "\"\"", "Sine.pd", true},
 };
 
 QString optionsFile() {
