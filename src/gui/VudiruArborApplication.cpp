@@ -177,7 +177,7 @@ bool VudiruArborApplication::initSettings()
     qCritical().noquote() << text;
     // The bad file is overwritten with the defaults at shutdown; keep the
     // user's copy first. When no copy can be made, leave the file alone.
-    if (QFileInfo::exists(mSettings.filePath()) && !mSettings.backupFile(QStringLiteral(".bad"))) {
+    if (QFileInfo::exists(mSettings.filePath()) && !mSettings.keepBadCopy()) {
         qCritical().noquote() << "Couldn't keep a copy of" << mSettings.filePath()
                               << "- it will not be overwritten at shutdown, options changed in this run are lost.";
         mSettings.setSaveOnTerm(false);

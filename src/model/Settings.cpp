@@ -1,6 +1,8 @@
 #include "Settings.h"
 
 #include <QDebug>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonValue>
 #include <QRegularExpression>
 #include <QStringList>
@@ -69,6 +71,8 @@ bool readPair(const QJsonObject& json, const char* key, int& first, int& second)
 const int DEFAULT_ABS_REL_VIEW = 1;
 const int DEFAULT_UPDATE_CHECK_INTERVAL = 4;
 const char* const DEFAULT_PATCH = "Sine.pd";
+// Copies of unreadable options files kept at most.
+const int BAD_COPIES = 5;
 
 // Replaces field by used when they differ, with a warning.
 template <typename T> void use(const char* key, T& field, const T& used)
@@ -147,6 +151,23 @@ void Settings::read(const QJsonObject& json)
     use("absRelView", mAbsRelView, mAbsRelView >= 0 && mAbsRelView <= 2 ? mAbsRelView : DEFAULT_ABS_REL_VIEW);
     const bool known = mUpdateCheckInterval >= 0 && mUpdateCheckInterval <= 5;
     use("updateCheckInterval", mUpdateCheckInterval, known ? mUpdateCheckInterval : DEFAULT_UPDATE_CHECK_INTERVAL);
+}
+
+bool Settings::keepBadCopy() const
+{
+    const QString bad = filePath() + QStringLiteral(".bad");
+    auto numbered = [&bad](int n) { return n ? bad + QLatin1Char('.') + QString::number(n) : bad; };
+    for (int n = BAD_COPIES - 1; n > 0; --n) {
+        const QString from = numbered(n - 1);
+        const QString to = numbered(n);
+        if (!QFileInfo::exists(from))
+            continue;
+        if (!QFileInfo(from).isFile() || (QFileInfo::exists(to) && !QFile::remove(to)) || !QFile::rename(from, to)) {
+            qCritical().noquote() << QStringLiteral("Couldn't move %1 to %2.").arg(from, to);
+            return false;
+        }
+    }
+    return backupFile(QStringLiteral(".bad"));
 }
 
 QString Settings::pairText(int first, int second)

@@ -32,6 +32,11 @@ public:
     // "first,second", the form of windowSize and windowPos.
     static QString pairText(int first, int second);
 
+    // Keeps a copy of the file as "options.json.bad" before it is replaced:
+    // earlier copies move on to "options.json.bad.1" ... ".bad.4" (the
+    // oldest beyond goes). False, with a log line, when no copy was made.
+    bool keepBadCopy() const;
+
     int mAudioDevice;
     int mFramesPerBuffer;
     float mBaseFrequency;

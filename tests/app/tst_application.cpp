@@ -197,11 +197,18 @@ private slots:
         const QString bad = options + ".bad";
         const QByteArray broken = "{ \"masterVolume\": 0.5, oops";
         Settings* settings = app()->settings();
-        // With a copy beside it, the defaults replace the file at shutdown.
-        QVERIFY(writeFile(options, broken) && !app()->initSettings() && settings->saveOnTerm());
+        // With a copy beside it, the defaults replace the file at shutdown;
+        // earlier copies move on to numbered names, five at most.
+        QStringList copies, expected;
+        for (int run = 1; run <= 7; ++run) {
+            QVERIFY(writeFile(options, broken + char('0' + run)) && !app()->initSettings() && settings->saveOnTerm());
+            expected.prepend(broken + char('0' + run));
+        }
         settings->term();
         QCOMPARE(QJsonDocument::fromJson(readAll(options)).object().value("masterVolume").toDouble(), 0.75);
-        QCOMPARE(readAll(bad), broken);
+        for (int n = 0; n < 6; ++n)
+            copies << readAll(n ? bad + "." + QString::number(n) : bad);
+        QCOMPARE(copies, expected.mid(0, 5) << "");
         // No copy possible (a folder is in the way): the file is not overwritten.
         QVERIFY(QFile::remove(bad) && QDir().mkpath(bad) && writeFile(options, broken));
         QVERIFY(!app()->initSettings() && !settings->saveOnTerm());
