@@ -168,9 +168,28 @@ bool VudiruArborApplication::init()
     return true;
 }
 
+void VudiruArborApplication::tellOptionsNotSaved()
+{
+    if (mToldOptionsNotSaved)
+        return;
+    mToldOptionsNotSaved = true;
+    showCriticalMessage(tr("The options cannot be saved to %1. Options changed in this run will be lost.")
+                            .arg(QDir::toNativeSeparators(mSettings.filePath())));
+}
+
+void VudiruArborApplication::saveSettings()
+{
+    if (mSettings.saveOnTerm() && !mSettings.save())
+        tellOptionsNotSaved();
+}
+
 bool VudiruArborApplication::initSettings()
 {
-    if (mSettings.init())
+    const bool read = mSettings.init();
+    const QFileInfo file(mSettings.filePath());
+    if (!QFileInfo(file.absolutePath()).isWritable() || (file.exists() && !file.isWritable()))
+        tellOptionsNotSaved();
+    if (read)
         return true;
     const QString text = tr("Failed to read saved options. All options will be reset to defaults.");
     showCriticalMessage(text);
@@ -181,6 +200,7 @@ bool VudiruArborApplication::initSettings()
         qCritical().noquote() << "Couldn't keep a copy of" << mSettings.filePath()
                               << "- it will not be overwritten at shutdown, options changed in this run are lost.";
         mSettings.setSaveOnTerm(false);
+        tellOptionsNotSaved();
     }
     return false;
 }
@@ -354,7 +374,7 @@ void VudiruArborApplication::term()
     mArbor.term();
     mPlayer.term();
     mOutput.term();
-    mSettings.term();
+    saveSettings();
     qInstallMessageHandler(nullptr);
     mTerminated = true;
 }

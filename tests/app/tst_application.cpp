@@ -209,6 +209,12 @@ private slots:
         for (int n = 0; n < 6; ++n)
             copies << readAll(n ? bad + "." + QString::number(n) : bad);
         QCOMPARE(copies, expected.mid(0, 5) << "");
+        // Saves that fail (a folder is in the way) tell the user once where.
+        const qint64 logged = QFileInfo(mLog).size();
+        QVERIFY(openLog() && QFile::remove(options) && QDir().mkpath(options));
+        withLogHandler([] { app()->saveSettings(), app()->saveSettings(); });
+        const QRegularExpression told("not shown .*: The options cannot be saved to .*options.json\\. ");
+        QVERIFY(QString(readAll(mLog).mid(logged)).count(told) == 1 && QDir(options).removeRecursively());
         // No copy possible (a folder is in the way): the file is not overwritten.
         QVERIFY(QFile::remove(bad) && QDir().mkpath(bad) && writeFile(options, broken));
         QVERIFY(!app()->initSettings() && !settings->saveOnTerm());
@@ -258,6 +264,8 @@ private slots:
                                          << QStringList{config + "/log.txt"};
         QTest::newRow("no shell patches") << "sheets" << "Initialisation of (audio device|patch directory) failed."
                                           << QStringList{config + "/log.txt", config + "/options.json"};
+        QTest::newRow("no copy of bad options") << "bad options" << "The options cannot be saved to .*options.json\\..*Init"
+                                                << QStringList{config + "/log.txt", config + "/options.json"};
     }
 
     // Exit code 1, the failed step's message, and no step after it: no
@@ -269,13 +277,13 @@ private slots:
         QTemporaryDir dir(QDir::tempPath() + "/headless run XXXXXX");
         const QString binDir = dir.path() + "/bin dir", config = dir.path() + "/Elmsby Vudiru Arbor";
         QVERIFY(QDir().mkpath(binDir) && QFile::copy(ARBOR_BINARY_DIR "/arbor", binDir + "/arbor"));
-        const QByteArray options = "{ \"masterVolume\": 0.25 }";
+        const QByteArray options = setup == "bad options" ? "{ oops" : "{ \"masterVolume\": 0.25 }";
         if (setup == "blocked")
             QVERIFY(writeFile(config, "not a folder"));
-        if (setup == "sheets") {
+        if (setup == "sheets" || setup == "bad options") {
             for (const char* sheet : {"/style.qss", "/style_mac.qss"})
                 QVERIFY(QFile::copy(QString(ARBOR_BINARY_DIR) + sheet, binDir + sheet));
-            QVERIFY(QDir().mkpath(config) && writeFile(config + "/options.json", options));
+            QVERIFY(QDir().mkpath(config + (setup == "sheets" ? "" : "/options.json.bad")) && writeFile(config + "/options.json", options));
         }
         QProcess run;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -294,7 +302,7 @@ private slots:
                 written << it.filePath().mid(dir.path().size());
         written.sort();
         QCOMPARE(written, files);
-        if (setup == "sheets")
+        if (setup != "blocked" && setup != "bare")
             QCOMPARE(readAll(config + "/options.json"), options);
     }
 };
