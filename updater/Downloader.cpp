@@ -21,7 +21,6 @@
 #include <QVBoxLayout>
 
 #include <cmath>
-#include <cstdio>
 
 // The widgets of the progress window.
 struct Ui_Downloader
@@ -93,22 +92,11 @@ struct Ui_Downloader
 namespace
 {
 const char* const PART_SUFFIX = ".part";
+constexpr qint64 READ_BUFFER_BYTES = 1024 * 1024;
 
 qint64 roundHalfUp(double value)
 {
     return qint64(std::floor(value + 0.5));
-}
-
-// Moves from over to, replacing to in one step where the platform allows.
-bool replaceFile(const QString& from, const QString& to)
-{
-    if (!QFileInfo::exists(to))
-        return QFile::rename(from, to);
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return true;
-    // Platforms whose rename does not replace: the old file goes only now,
-    // with the complete new one already beside it.
-    return QFile::remove(to) && QFile::rename(from, to);
 }
 }
 
@@ -122,6 +110,9 @@ Downloader::Downloader(QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setWindowIcon(QIcon());
     setFixedSize(minimumSizeHint());
+    // A window without a parent; it must not keep the program running once
+    // the main window is closed (it hides, it is never closed).
+    setAttribute(Qt::WA_QuitOnClose, false);
     mForm->openButton->setEnabled(false);
     mForm->openButton->hide();
     connect(mForm->stopButton, &QPushButton::clicked, this, &Downloader::cancelDownload);
@@ -188,12 +179,19 @@ void Downloader::setTransferTimeout(int milliseconds)
 
 QString Downloader::partPath() const
 {
-    return mDownloadDir.filePath(mFileName + QLatin1String(PART_SUFFIX));
+    return mPartFile.fileName();
 }
 
-QString Downloader::filePath() const
+QString Downloader::freePath(const QString& name) const
 {
-    return mDownloadDir.filePath(mFileName);
+    // "Arbor.tar.gz" goes on as "Arbor (1).tar.gz"; a leading dot starts no suffix.
+    const int dot = name.indexOf(QLatin1Char('.'), 1);
+    const QString base = dot < 0 ? name : name.left(dot);
+    const QString suffix = dot < 0 ? QString() : name.mid(dot);
+    QString path = mDownloadDir.filePath(name);
+    for (int n = 1; QFileInfo::exists(path) || QFileInfo(path).isSymLink(); ++n)
+        path = mDownloadDir.filePath(QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(suffix));
+    return path;
 }
 
 void Downloader::startDownload(const QUrl& url)
@@ -212,20 +210,25 @@ void Downloader::startDownload(const QUrl& url)
     mForm->timeLabel->setText(tr("Time remaining") + QStringLiteral(": ") + tr("unknown"));
     showNormal();
 
-    if (!mDownloadDir.exists() && !mDownloadDir.mkpath(QStringLiteral("."))) {
-        fail(tr("Cannot create the folder %1").arg(downloadDir()));
-        return;
-    }
     if (mPartFile.isOpen()) {
         // The partial file of a download that was still running.
         mPartFile.close();
         mPartFile.remove();
     }
-    mPartFile.setFileName(partPath());
+    mPartFile.setFileName(QString());
+    mSavedPath.clear();
+    if (!mDownloadDir.exists() && !mDownloadDir.mkpath(QStringLiteral("."))) {
+        fail(tr("Cannot create the folder %1").arg(downloadDir()));
+        return;
+    }
     // Unbuffered, so that every write reaches the file system and a full
-    // disk shows at the write that hit it.
-    if (!mPartFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        fail(tr("Cannot write %1: %2").arg(partPath(), mPartFile.errorString()));
+    // disk shows at the write that hit it. A file that appeared meanwhile is
+    // not opened.
+    mPartFile.setFileName(freePath(mFileName + QLatin1String(PART_SUFFIX)));
+    if (!mPartFile.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+        const QString reason = tr("Cannot write %1: %2").arg(partPath(), mPartFile.errorString());
+        mPartFile.setFileName(QString());
+        fail(reason);
         return;
     }
     mWritten = 0;
@@ -242,6 +245,9 @@ void Downloader::request(const QUrl& url)
     }
     qDebug() << "Downloading" << url.toString() << "to" << partPath();
     mStartTime = uint(QDateTime::currentSecsSinceEpoch());
+    // Qt reads ahead no further than this; the rest waits in the socket
+    // while the disk is slow.
+    mReply->setReadBufferSize(READ_BUFFER_BYTES);
     connect(mReply, &QNetworkReply::readyRead, this, [this] { writeAvailable(); });
     connect(mReply, &QNetworkReply::downloadProgress, this, &Downloader::updateProgress);
     connect(mReply, &QNetworkReply::finished, this, &Downloader::finished);
@@ -360,7 +366,7 @@ void Downloader::fail(const QString& reason)
     dropReply();
     if (mPartFile.isOpen())
         mPartFile.close();
-    if (!mFileName.isEmpty() && QFileInfo::exists(partPath()) && !QFile::remove(partPath()))
+    if (!partPath().isEmpty() && QFileInfo::exists(partPath()) && !QFile::remove(partPath()))
         qWarning() << "Cannot remove" << partPath();
     mForm->progressBar->setMaximum(100);
     mForm->progressBar->setValue(0);
@@ -409,10 +415,9 @@ void Downloader::finished()
     }
     if (!writeAvailable())
         return;
+    // Bodies are never inflated, so the length always counts what was written.
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (length.isValid() && (encoding.isEmpty() || encoding == "identity")
-        && length.toLongLong() != mWritten) {
+    if (length.isValid() && length.toLongLong() != mWritten) {
         fail(tr("The download ended early (%1 of %2)")
                  .arg(sizeText(mWritten), sizeText(length.toLongLong())));
         return;
@@ -422,17 +427,29 @@ void Downloader::finished()
         return;
     }
     mPartFile.close();
-    if (!replaceFile(partPath(), filePath())) {
-        fail(tr("Cannot rename %1 to %2").arg(partPath(), filePath()));
-        return;
+    // A file of the same name is the user's: it is never replaced, the
+    // package takes the first free "name (n).ext" instead. Renaming does not
+    // replace a file that appears meanwhile.
+    QString saved = freePath(mFileName);
+    while (!QFile::rename(partPath(), saved)) {
+        if (!QFileInfo::exists(saved)) {
+            fail(tr("Cannot rename %1 to %2").arg(partPath(), saved));
+            return;
+        }
+        saved = freePath(mFileName);
     }
+    mSavedPath = saved;
+    mPartFile.setFileName(QString());
     mReply = nullptr;
     reply->disconnect(this);
     reply->deleteLater();
-    qDebug() << "Update saved as" << filePath() << mWritten << "bytes";
+    qDebug() << "Update saved as" << mSavedPath << mWritten << "bytes";
+    if (savedName() != mFileName)
+        qWarning() << "A file" << mFileName << "is already in" << downloadDir() << "- the update is saved as"
+                   << savedName();
     mForm->progressBar->setMaximum(100);
     mForm->progressBar->setValue(100);
-    emit downloadFinished(mUrlId, filePath());
+    emit downloadFinished(mUrlId, mSavedPath);
     if (mUseCustomInstallProcedures)
         hide();
     else
@@ -452,10 +469,14 @@ void Downloader::installUpdate()
              "mandatory update, exiting now will close the application")
         : tr("In order to use the new version, quit the application and replace it in your "
              "applications folder.");
+    QString info = tr("Click \"OK\" to open the downloaded file now");
+    if (savedName() != mFileName)
+        info = tr("A file named \"%1\" is already in %2, so the update is saved as \"%3\".")
+                   .arg(mFileName, downloadDir(), savedName())
+            + QStringLiteral("\n\n") + info;
     QMessageBox* box = UpdaterPrompt::makeBox(
-        QMessageBox::Question, QString(), QStringLiteral("<h3>") + text + QStringLiteral("</h3>"),
-        tr("Click \"OK\" to open the downloaded file now"), QMessageBox::Ok | QMessageBox::Cancel,
-        QMessageBox::Ok);
+        QMessageBox::Question, QString(), QStringLiteral("<h3>") + text + QStringLiteral("</h3>"), info,
+        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
     UpdaterPrompt::show(box, this, [this](QMessageBox::StandardButton answer) {
         if (answer == QMessageBox::Ok) {
             openDownload();
@@ -474,9 +495,9 @@ void Downloader::installUpdate()
 
 void Downloader::openDownload()
 {
-    if (!mFileName.isEmpty() && QFileInfo::exists(filePath())) {
-        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(filePath())))
-            qWarning() << "Cannot open" << filePath();
+    if (!mSavedPath.isEmpty() && QFileInfo::exists(mSavedPath)) {
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(mSavedPath)))
+            qWarning() << "Cannot open" << mSavedPath;
         return;
     }
     QMessageBox* box = UpdaterPrompt::makeBox(QMessageBox::Critical, tr("Error"),

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
@@ -14,9 +15,10 @@ class QNetworkReply;
 struct Ui_Downloader;
 
 // The progress window that fetches an update package into the Downloads
-// folder. Data goes to "<name>.part", which replaces "<name>" only after a
-// complete, successful reply; on any failure the partial file is removed and
-// an existing file of the same name is left as it was.
+// folder. Data goes to "<name>.part", renamed to "<name>" only after a
+// complete, successful reply; on any failure the partial file is removed.
+// Files already there are never replaced: when "<name>" (or its ".part")
+// exists, the first free "<base> (n).<ext>" is taken, and the user is told.
 class Downloader : public QWidget
 {
     Q_OBJECT
@@ -28,6 +30,8 @@ public:
     void setDownloadDir(const QString& dir);
     bool useCustomInstallProcedures() const { return mUseCustomInstallProcedures; }
     QString fileName() const { return mFileName; }
+    // The name the last complete download was saved under; empty before.
+    QString savedName() const { return QFileInfo(mSavedPath).fileName(); }
     bool isDownloading() const;
     // A download that receives nothing for this long fails.
     void setTransferTimeout(int milliseconds);
@@ -71,12 +75,14 @@ private:
     void fail(const QString& reason);
     void requestQuit();
     QString partPath() const;
-    QString filePath() const;
+    // name in the download folder, or the first "<base> (n).<ext>" that is free.
+    QString freePath(const QString& name) const;
 
     QString mUrlId;
     uint mStartTime = 0;
     QDir mDownloadDir;
     QString mFileName;
+    QString mSavedPath;
     Ui_Downloader* mForm = nullptr;
     QPointer<QNetworkReply> mReply;
     UpdateRequest mRequest;

@@ -3,6 +3,7 @@
 #include "ArborVersion.h"
 #include "QSimpleUpdater.h"
 #include "UpdateUrls.h"
+#include "Updater.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -115,6 +117,8 @@ UpdateDialog::UpdateDialog(QWidget* parent)
     , mUpdater(QSimpleUpdater::getInstance())
 {
     setAttribute(Qt::WA_DeleteOnClose);
+    // Closing the main window ends the program even while this one is up.
+    setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(QCoreApplication::applicationName());
     mForm->setupUi(this);
     mForm->optionsGroup->hide();
@@ -149,14 +153,27 @@ void UpdateDialog::setNotifyOnFinish(bool notify)
     mUpdater->setNotifyOnFinish(appcastUrl(), notify);
 }
 
+QPointer<UpdateDialog> UpdateDialog::sCurrent;
+
 void UpdateDialog::checkForUpdates()
 {
     const QString url = appcastUrl();
+    Updater* updater = mUpdater->getUpdater(url);
+    if (sCurrent && sCurrent != this && (sCurrent->isVisible() || updater->isChecking())) {
+        sCurrent->raise();
+        sCurrent->activateWindow();
+        updater->checkForUpdates(); // brings the check's box forward, starts nothing
+        close();
+        return;
+    }
+    sCurrent = this;
     mUpdater->setModuleVersion(url, mForm->installedVersion->text());
     mUpdater->setUseCustomAppcast(url, false);
     mUpdater->setDownloaderEnabled(url, true);
     mUpdater->setMandatoryUpdate(url, false);
     mUpdater->checkForUpdates(url);
+    if (!updater->isChecking())
+        close(); // the updater's box or download window was up and came forward instead
 }
 
 bool UpdateDialog::updateAvailable() const
@@ -172,15 +189,23 @@ void UpdateDialog::updateChangelog(const QString& url)
 
 void UpdateDialog::toShowOrNot(const QString& url)
 {
-    if (url != appcastUrl())
+    if (url != appcastUrl() || sCurrent != this)
         return;
     if (!mUpdater->getUpdateAvailable(url)) {
-        hide();
+        close();
         return;
     }
+    if (isVisible())
+        return;
     show();
-    const QPoint at = pos();
-    move(qMax(0, at.x() - 450), at.y() - 50);
+    // Left of and above where it opened, but on its screen.
+    QPoint to(pos().x() - 450, pos().y() - 50);
+    if (const QScreen* screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        to.setX(qBound(area.left(), to.x(), qMax(area.left(), area.right() + 1 - frameGeometry().width())));
+        to.setY(qBound(area.top(), to.y(), qMax(area.top(), area.bottom() + 1 - frameGeometry().height())));
+    }
+    move(to);
 }
 
 void UpdateDialog::setNetworkError(const QString& url, bool error)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 class QSimpleUpdater;
@@ -8,7 +9,9 @@ struct Ui_UpdateDialog;
 
 // The small window created for each update check. It configures the updater
 // of the application's version list, starts the check and shows the new
-// version's changelog when there is one; it stays hidden otherwise.
+// version's changelog when there is one; otherwise it closes (and is gone)
+// once the check has ended. One at a time: a window created while another
+// checks or shows brings that one (and its box) to the front and closes.
 class UpdateDialog : public QMainWindow
 {
     Q_OBJECT
@@ -39,4 +42,6 @@ private:
     Ui_UpdateDialog* mForm = nullptr;
     QSimpleUpdater* mUpdater = nullptr;
     bool mNetworkError = false;
+    // The window whose check runs or whose changelog is shown.
+    static QPointer<UpdateDialog> sCurrent;
 };

@@ -12,6 +12,9 @@ QNetworkReply* UpdateRequest::get(QNetworkAccessManager* manager, const QUrl& ur
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     if (!userAgent.isEmpty())
         request.setRawHeader("User-Agent", userAgent.toUtf8());
+    // Qt inflates compressed bodies only when it asked for them itself; a
+    // server that compresses all the same is taken byte for byte.
+    request.setRawHeader("Accept-Encoding", "identity");
     request.setTransferTimeout(transferTimeout);
     return manager->get(request);
 }

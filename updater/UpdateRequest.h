@@ -9,7 +9,9 @@ class QNetworkAccessManager;
 class QNetworkReply;
 
 // How the update check and the download fetch an address: a GET that sends
-// the user agent (when set) and fails after transferTimeout milliseconds
+// the user agent (when set), asks for the body as it is stored (no
+// compression, so that what is held or counted is what arrives, and nothing
+// is inflated in memory) and fails after transferTimeout milliseconds
 // without data. Qt follows no redirects; next() follows them by hand, at most
 // UpdateUrls::MAX_REDIRECTS after each restart() and only to web addresses.
 class UpdateRequest

@@ -113,6 +113,14 @@ void Updater::setTransferTimeout(int milliseconds)
 
 void Updater::checkForUpdates()
 {
+    if (mChecking)
+        return;
+    if (QWidget* shown = mBox ? static_cast<QWidget*>(mBox) : mDownloader->isVisible() ? mDownloader : nullptr) {
+        shown->raise();
+        shown->activateWindow();
+        return;
+    }
+    mChecking = true;
     mRequest.restart();
     request(QUrl(mUrl));
 }
@@ -141,6 +149,7 @@ void Updater::finishWithError(const QString& reason)
 {
     qWarning().noquote() << "Update check of" << mUrl << "failed:" << reason;
     mNetworkError = true;
+    mChecking = false;
     emit networkError(mUrl, true);
     emit checkingFinished(mUrl);
     setUpdateAvailable(false);
@@ -187,6 +196,7 @@ void Updater::onReply(QNetworkReply* reply)
     }
     const QByteArray body = reply->readAll();
     if (mCustomAppcast) {
+        mChecking = false;
         emit appcastDownloaded(mUrl, body);
         emit checkingFinished(mUrl);
         return;
@@ -211,6 +221,7 @@ void Updater::onReply(QNetworkReply* reply)
     mUpdateAvailable = compare(mLatestVersion, mModuleVersion);
     qDebug() << "Published version" << mLatestVersion << "running" << mModuleVersion
              << "update available" << mUpdateAvailable;
+    mChecking = false;
     emit checkingFinished(mUrl);
     setUpdateAvailable(mUpdateAvailable);
 }
@@ -232,7 +243,7 @@ void Updater::setUpdateAvailable(bool available)
                                                   heading(text), info,
                                                   QMessageBox::Yes | QMessageBox::No,
                                                   QMessageBox::Yes);
-        UpdaterPrompt::show(box, this, [this](QMessageBox::StandardButton answer) {
+        ask(box, [this](QMessageBox::StandardButton answer) {
             if (answer == QMessageBox::Yes)
                 acceptUpdate();
             else if (answer == QMessageBox::No && mMandatoryUpdate)
@@ -250,8 +261,7 @@ void Updater::setUpdateAvailable(bool available)
             heading(tr("You are running the latest version of %1").arg(mModuleName)),
             tr("No updates are available for the moment"), QMessageBox::Close,
             QMessageBox::Close);
-        UpdaterPrompt::show(box, this,
-                            [this](QMessageBox::StandardButton) { emit removeUpdateDialog(); });
+        ask(box, [this](QMessageBox::StandardButton) { emit removeUpdateDialog(); });
         return;
     }
 
@@ -262,11 +272,20 @@ void Updater::setUpdateAvailable(bool available)
         QMessageBox::Information, QString(), heading(tr("A network error occurred")),
         tr("Cannot check for updates. Please check your internet connection and retry."),
         QMessageBox::Close | QMessageBox::Retry, QMessageBox::Retry);
-    UpdaterPrompt::show(box, this, [this](QMessageBox::StandardButton answer) {
+    ask(box, [this](QMessageBox::StandardButton answer) {
         if (answer == QMessageBox::Retry)
             checkForUpdates();
         else
             emit removeUpdateDialog();
+    });
+}
+
+void Updater::ask(QMessageBox* box, const UpdaterPrompt::Answer& answer)
+{
+    mBox = box;
+    UpdaterPrompt::show(box, this, [this, answer](QMessageBox::StandardButton button) {
+        mBox = nullptr; // answered: a new check may begin
+        answer(button);
     });
 }
 

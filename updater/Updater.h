@@ -2,18 +2,22 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
 #include "UpdateRequest.h"
 #include "UpdateUrls.h"
+#include "UpdaterPrompt.h"
 
 class Downloader;
 class QNetworkAccessManager;
 class QNetworkReply;
 
 // Fetches and reads one version list, compares the published version with
-// the running one and tells the user through non-modal message boxes.
+// the running one and tells the user through non-modal message boxes. One
+// check at a time: while a check runs, or its box or download window is up,
+// a new check only brings that window to the front.
 class Updater : public QObject
 {
     Q_OBJECT
@@ -38,6 +42,7 @@ public:
     bool downloaderEnabled() const { return mDownloaderEnabled; }
     bool useCustomInstallProcedures() const;
     bool hasNetworkError() const { return mNetworkError; }
+    bool isChecking() const { return mChecking; }
     // Address of the last request, after redirects.
     QUrl lastRequestUrl() const { return mLastRequestUrl; }
     Downloader* downloader() const { return mDownloader; }
@@ -54,6 +59,7 @@ signals:
     void quitRequested();
 
 public slots:
+    // Starts a check, unless one is under way (see above).
     void checkForUpdates();
     void setUrl(const QString& url);
     void setModuleName(const QString& name);
@@ -78,6 +84,8 @@ private:
     void request(const QUrl& url);
     void finishWithError(const QString& reason);
     void acceptUpdate();
+    // Shows box (see UpdaterPrompt) as the check's one box.
+    void ask(QMessageBox* box, const UpdaterPrompt::Answer& answer);
     void requestQuit();
 
     QString mUrl;
@@ -89,6 +97,8 @@ private:
     bool mDownloaderEnabled = true;
     bool mMandatoryUpdate = false;
     bool mNetworkError = false;
+    bool mChecking = false;
+    QPointer<QMessageBox> mBox;
     QString mOpenUrl;
     QString mChangelog;
     QString mDownloadUrl;

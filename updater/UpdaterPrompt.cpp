@@ -30,6 +30,8 @@ QMessageBox* makeBox(QMessageBox::Icon icon, const QString& title, const QString
         box->setDefaultButton(defaultButton);
     box->setWindowModality(Qt::NonModal);
     box->setWindowFlags(box->windowFlags() | Qt::WindowStaysOnTopHint);
+    // Closing the main window ends the program, whatever boxes are open.
+    box->setAttribute(Qt::WA_QuitOnClose, false);
     return box;
 }
 

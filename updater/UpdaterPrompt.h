@@ -21,7 +21,8 @@ bool boxesSuppressed();
 // context object's thread and never after the context is destroyed.
 void show(QMessageBox* box, QObject* context, const Answer& answer);
 
-// A box with the common look: rich text, stay-on-top, no parent.
+// A box with the common look: rich text, stay-on-top, no parent, and no say
+// in whether the program ends when its last window closes.
 QMessageBox* makeBox(QMessageBox::Icon icon, const QString& title, const QString& text,
                      const QString& informativeText, QMessageBox::StandardButtons buttons,
                      QMessageBox::StandardButton defaultButton);

@@ -12,6 +12,7 @@
 #include <QLocale>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStandardPaths>
 
 #include "ArborView.h"
@@ -167,19 +168,39 @@ bool VudiruArborApplication::init()
     return true;
 }
 
+void VudiruArborApplication::tellOptionsNotSaved()
+{
+    if (mToldOptionsNotSaved)
+        return;
+    mToldOptionsNotSaved = true;
+    showCriticalMessage(tr("The options cannot be saved to %1. Options changed in this run will be lost.")
+                            .arg(QDir::toNativeSeparators(mSettings.filePath())));
+}
+
+void VudiruArborApplication::saveSettings()
+{
+    if (mSettings.saveOnTerm() && !mSettings.save())
+        tellOptionsNotSaved();
+}
+
 bool VudiruArborApplication::initSettings()
 {
-    if (mSettings.init())
+    const bool read = mSettings.init();
+    const QFileInfo file(mSettings.filePath());
+    if (!QFileInfo(file.absolutePath()).isWritable() || (file.exists() && !file.isWritable()))
+        tellOptionsNotSaved();
+    if (read)
         return true;
     const QString text = tr("Failed to read saved options. All options will be reset to defaults.");
     showCriticalMessage(text);
     qCritical().noquote() << text;
     // The bad file is overwritten with the defaults at shutdown; keep the
     // user's copy first. When no copy can be made, leave the file alone.
-    if (QFileInfo::exists(mSettings.filePath()) && !mSettings.backupFile(QStringLiteral(".bad"))) {
+    if (QFileInfo::exists(mSettings.filePath()) && !mSettings.keepBadCopy()) {
         qCritical().noquote() << "Couldn't keep a copy of" << mSettings.filePath()
                               << "- it will not be overwritten at shutdown, options changed in this run are lost.";
         mSettings.setSaveOnTerm(false);
+        tellOptionsNotSaved();
     }
     return false;
 }
@@ -265,8 +286,34 @@ bool VudiruArborApplication::copyFile(const QString& source, const QString& dest
     return true;
 }
 
+void VudiruArborApplication::fitWindowToScreen(Settings& settings)
+{
+    const QPoint none(-1, -1);
+    const QScreen* screen = settings.mWindowPos == none ? nullptr : screenAt(settings.mWindowPos);
+    if (!screen && !(screen = primaryScreen()))
+        return;
+    const QRect area = screen->availableGeometry();
+    const QSize saved = settings.mWindowSize;
+    if (saved != QSize(-1, -1)) {
+        settings.mWindowSize = QSize(qBound(1, saved.width(), area.width()), qBound(1, saved.height(), area.height()));
+        if (settings.mWindowSize != saved)
+            Settings::warnReplaced("windowSize", Settings::pairText(saved.width(), saved.height()),
+                                   Settings::pairText(settings.mWindowSize.width(), settings.mWindowSize.height()));
+    }
+    const QPoint at = settings.mWindowPos;
+    if (at != none) {
+        const QSize size = settings.mWindowSize.expandedTo(QSize(0, 0));
+        settings.mWindowPos = QPoint(qBound(area.left(), at.x(), area.right() + 1 - size.width()),
+                                     qBound(area.top(), at.y(), area.bottom() + 1 - size.height()));
+        if (settings.mWindowPos != at)
+            Settings::warnReplaced("windowPos", Settings::pairText(at.x(), at.y()),
+                                   Settings::pairText(settings.mWindowPos.x(), settings.mWindowPos.y()));
+    }
+}
+
 void VudiruArborApplication::syncFromSettings()
 {
+    fitWindowToScreen(mSettings);
     if (mMainWindow) {
         if (mSettings.mWindowSize.width() != -1 || mSettings.mWindowSize.height() != -1)
             mMainWindow->resize(mSettings.mWindowSize);
@@ -327,7 +374,7 @@ void VudiruArborApplication::term()
     mArbor.term();
     mPlayer.term();
     mOutput.term();
-    mSettings.term();
+    saveSettings();
     qInstallMessageHandler(nullptr);
     mTerminated = true;
 }

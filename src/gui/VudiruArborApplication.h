@@ -65,6 +65,10 @@ public:
     bool openLogFile();              // step 6: log file, header, message handler
     bool loadStyleSheet();           // step 7 (also the tweak reload)
     bool initSettings();             // step 8: false when the saved options could not be read
+    // Saves the options at shutdown. The user is told once, here or in
+    // initSettings (when the folder or file is not writable, or the file
+    // must be left alone), that the options cannot be saved, and where.
+    void saveSettings();
     bool initPatchFolder();          // step 12
     static bool initPatchFolder(const QString& shellSourceDir, const QString& patchDir);
     static bool copyFile(const QString& source, const QString& destination);
@@ -73,6 +77,11 @@ public:
     static QDateTime creationTime(const QString& path);
     static QStringList shellPatchNames();
     void syncFromSettings();
+    // Brings the saved main window size within the available area of the
+    // screen the window opens on (the one at the saved position, else the
+    // primary one) and the position onto it, so that the whole window is on
+    // that screen; each value changed is logged. "-1,-1" (none saved) stays.
+    static void fitWindowToScreen(Settings& settings);
     void syncToSettings();
 
     QString logFilePath() const;
@@ -98,6 +107,7 @@ private:
     void stopListener();
     void stopWithoutSaving();
     void writeLogEntry(QtMsgType type, const QString& stamp, const QString& message);
+    void tellOptionsNotSaved();
 
     // Constructed in this order, destroyed in reverse.
     Arbor mArbor;
@@ -114,4 +124,5 @@ private:
     bool mPlayerInitialised = false;
     bool mOutputInitialised = false;
     bool mTerminated = false;
+    bool mToldOptionsNotSaved = false;
 };

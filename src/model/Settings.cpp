@@ -1,8 +1,12 @@
 #include "Settings.h"
 
 #include <QDebug>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonValue>
+#include <QRegularExpression>
 #include <QStringList>
+#include <QVariant>
 
 #include <cmath>
 #include <limits>
@@ -64,9 +68,26 @@ bool readPair(const QJsonObject& json, const char* key, int& first, int& second)
     return true;
 }
 
-QString pair(int first, int second)
+const int DEFAULT_ABS_REL_VIEW = 1;
+const int DEFAULT_UPDATE_CHECK_INTERVAL = 4;
+const char* const DEFAULT_PATCH = "Sine.pd";
+// Copies of unreadable options files kept at most.
+const int BAD_COPIES = 5;
+
+// Replaces field by used when they differ, with a warning.
+template <typename T> void use(const char* key, T& field, const T& used)
 {
-    return QStringLiteral("%1,%2").arg(first).arg(second);
+    if (field == used)
+        return;
+    Settings::warnReplaced(key, QVariant(field).toString(), QVariant(used).toString());
+    field = used;
+}
+
+// A file name alone, so that it names a file in the patch folder itself.
+bool isPlainFileName(const QString& name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+        && !name.contains(QRegularExpression(QStringLiteral("[/\\\\:]")));
 }
 }
 
@@ -79,11 +100,11 @@ Settings::Settings(QObject* parent)
     , mBaseNote(QStringLiteral("A 4"))
     , mMasterVolume(0.75f)
     , mMonophonic(false)
-    , mDefaultPatch(QStringLiteral("Sine.pd"))
+    , mDefaultPatch(QLatin1String(DEFAULT_PATCH))
     , mUdpPort(8888)
     , mCirclesView(false)
-    , mAbsRelView(1)
-    , mUpdateCheckInterval(4)
+    , mAbsRelView(DEFAULT_ABS_REL_VIEW)
+    , mUpdateCheckInterval(DEFAULT_UPDATE_CHECK_INTERVAL)
     , mTSysLastUpdateCheck()
     , mWindowSize(-1, -1)
     , mWindowPos(-1, -1)
@@ -120,6 +141,44 @@ void Settings::read(const QJsonObject& json)
     if (readPair(json, "windowPos", a, b))
         mWindowPos = QPoint(a, b);
     readBool(json, "windowMaximized", mWindowMaximized);
+
+    // Values no part of the program can use are replaced, each with a warning.
+    use("baseFrequency", mBaseFrequency, qBound(20.0f, mBaseFrequency, 20000.0f));
+    use("calibrationFrequency", mCalibrationFrequency, qBound(300, mCalibrationFrequency, 600));
+    use("masterVolume", mMasterVolume, qBound(0.0f, mMasterVolume, 1.0f));
+    use("defaultPatch", mDefaultPatch, isPlainFileName(mDefaultPatch) ? mDefaultPatch : QLatin1String(DEFAULT_PATCH));
+    use("udpPort", mUdpPort, qBound(1, mUdpPort, 65535));
+    use("absRelView", mAbsRelView, mAbsRelView >= 0 && mAbsRelView <= 2 ? mAbsRelView : DEFAULT_ABS_REL_VIEW);
+    const bool known = mUpdateCheckInterval >= 0 && mUpdateCheckInterval <= 5;
+    use("updateCheckInterval", mUpdateCheckInterval, known ? mUpdateCheckInterval : DEFAULT_UPDATE_CHECK_INTERVAL);
+}
+
+bool Settings::keepBadCopy() const
+{
+    const QString bad = filePath() + QStringLiteral(".bad");
+    auto numbered = [&bad](int n) { return n ? bad + QLatin1Char('.') + QString::number(n) : bad; };
+    for (int n = BAD_COPIES - 1; n > 0; --n) {
+        const QString from = numbered(n - 1);
+        const QString to = numbered(n);
+        if (!QFileInfo::exists(from))
+            continue;
+        if (!QFileInfo(from).isFile() || (QFileInfo::exists(to) && !QFile::remove(to)) || !QFile::rename(from, to)) {
+            qCritical().noquote() << QStringLiteral("Couldn't move %1 to %2.").arg(from, to);
+            return false;
+        }
+    }
+    return backupFile(QStringLiteral(".bad"));
+}
+
+QString Settings::pairText(int first, int second)
+{
+    return QStringLiteral("%1,%2").arg(first).arg(second);
+}
+
+void Settings::warnReplaced(const char* key, const QString& value, const QString& used)
+{
+    qWarning().noquote() << QStringLiteral("Option %1 value %2 is not usable, using %3 instead.")
+                                .arg(QLatin1String(key), value, used);
 }
 
 void Settings::write(QJsonObject& json) const
@@ -137,8 +196,8 @@ void Settings::write(QJsonObject& json) const
     json.insert(QStringLiteral("absRelView"), mAbsRelView);
     json.insert(QStringLiteral("updateCheckInterval"), mUpdateCheckInterval);
     json.insert(QStringLiteral("tSysLastUpdateCheck"), mTSysLastUpdateCheck);
-    json.insert(QStringLiteral("windowSize"), pair(mWindowSize.width(), mWindowSize.height()));
-    json.insert(QStringLiteral("windowPos"), pair(mWindowPos.x(), mWindowPos.y()));
+    json.insert(QStringLiteral("windowSize"), pairText(mWindowSize.width(), mWindowSize.height()));
+    json.insert(QStringLiteral("windowPos"), pairText(mWindowPos.x(), mWindowPos.y()));
     json.insert(QStringLiteral("windowMaximized"), mWindowMaximized);
 }
 

@@ -5,31 +5,18 @@
 #include "DiagnosticsDialog.h"
 #include "VudiruArborApplication.h"
 
-#include <QDeadlineTimer>
-#include <QDirIterator>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QPlainTextEdit>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
+#include <QtWidgets>
 
-#include <memory>
-#include <vector>
-
-namespace
-{
+namespace {
 VudiruArborApplication* app() { return qobject_cast<VudiruArborApplication*>(QCoreApplication::instance()); }
 
-QByteArray readAll(const QString& path)
-{
+QByteArray readAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
+bool writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
@@ -38,16 +25,14 @@ const QString STAMP = "\\[\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d\\] ";
 
 // Runs f with the application's log handler installed; the test framework's
 // handler is back afterwards.
-template <typename F> void withLogHandler(F f)
-{
+template <typename F> void withLogHandler(F f) {
     const QtMessageHandler test = qInstallMessageHandler(VudiruArborApplication::loggingMessageHandler);
     f();
     qInstallMessageHandler(test);
 }
 
 // Opens (appends to) the log file, keeping the test framework's handler.
-bool openLog()
-{
+bool openLog() {
     const QtMessageHandler test = qInstallMessageHandler(nullptr);
     const bool opened = app()->openLogFile();
     qInstallMessageHandler(test);
@@ -55,14 +40,12 @@ bool openLog()
 }
 }
 
-class TestApplication : public QObject
-{
+class TestApplication : public QObject {
     Q_OBJECT
     QString mLog;
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         QVERIFY(VudiruArborApplication::configDir().contains(' '));
         QVERIFY(app()->createConfigDir());
         mLog = VudiruArborApplication::configDir() + "/log.txt";
@@ -70,8 +53,7 @@ private slots:
     }
 
     // The arguments name the modules whose messages the window shows.
-    void logEntries_data()
-    {
+    void logEntries_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("type");
         QTest::addColumn<QByteArray>("file"); // empty: no source path in the context
@@ -86,8 +68,7 @@ private slots:
         QTest::newRow("no flags, warning: line only") << none << warning << arbor << line << false;
         QTest::newRow("no flags, warning without path") << none << warning << noPath << line << false;
         QTest::newRow("no flags, critical") << none << severe << arbor << critical << false;
-        QTest::newRow("no flags, fatal") << none << int(QtFatalMsg) << arbor
-                                         << QString(critical).replace("CRITICAL", "FATAL") << false;
+        QTest::newRow("no flags, fatal") << none << int(QtFatalMsg) << arbor << QString(critical).replace("CRITICAL", "FATAL") << false;
         QTest::newRow("pdplayer, its debug: window only") << pd << debug << player << "^$" << true;
         QTest::newRow("pdplayer, its warning: both") << pd << warning << player << line << true;
         QTest::newRow("pdplayer, its header") << pd << warning << QByteArray("/src/player/PdPlayer.h") << line << true;
@@ -103,8 +84,7 @@ private slots:
         QTest::newRow("all and a module") << QStringList{"UdpListener", "all"} << debug << arbor << "^$" << true;
     }
 
-    void logEntries()
-    {
+    void logEntries() {
         QFETCH(QStringList, arguments);
         QFETCH(int, type);
         QFETCH(QByteArray, file);
@@ -125,74 +105,50 @@ private slots:
         QCOMPARE(text.isEmpty(), !shown);
     }
 
-    // Each run appends a header; entries of concurrent writers stay whole.
-    void logFile()
-    {
+    // Each run appends a header. Entries of concurrent writers stay whole in
+    // the file and reach the window through the event queue; closing the
+    // window only hides it and keeps the text.
+    void logFile() {
         QFile::remove(mLog);
-        for (int run = 1; run <= 2; ++run)
-            QVERIFY(openLog());
+        QVERIFY(openLog() && openLog());
         const QString headers = readAll(mLog);
         const QString header = "\\n-{78}\\nStarting app at \\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{1,3}\\n";
         QVERIFY2(QRegularExpression("^" + header + header + "$").match(headers).hasMatch(), qPrintable(headers));
-        const int threads = 4, perThread = 300;
-        const QString padding(120, 'x');
-        std::vector<std::unique_ptr<QThread>> workers;
-        for (int t = 0; t < threads; ++t)
-            workers.emplace_back(QThread::create([=] {
-                for (int i = 0; i < perThread; ++i)
-                    (i % 7 ? qWarning() : qCritical()).noquote() << QString("%1-%2").arg(t).arg(i) << padding;
-            }));
-        withLogHandler([&] {
-            for (auto& worker : workers)
-                worker->start();
-            for (auto& worker : workers)
-                worker->wait();
-        });
-        // Every entry whole, once, criticals framed by their header and an empty line.
-        const QString entry = STAMP + "(\\d+)-(\\d+) " + padding + "\\n";
-        const QString log = readAll(mLog).mid(headers.size());
-        QRegularExpression framed("\\G(?:(\\nCRITICAL:\\n)?" + entry + ")");
-        QSet<QString> seen;
-        int at = 0;
-        for (auto m = framed.match(log, at); m.hasMatch() && at < log.size(); m = framed.match(log, at)) {
-            const bool critical = m.captured(3).toInt() % 7 == 0;
-            QCOMPARE(!m.captured(1).isEmpty(), critical);
-            at = m.capturedEnd();
-            if (critical) {
-                QCOMPARE(log.at(at), QChar('\n'));
-                ++at;
-            }
-            seen.insert(m.captured(2) + "-" + m.captured(3));
-        }
-        QCOMPARE(at, log.size());
-        QCOMPARE(seen.size(), threads * perThread);
-    }
-
-    // A message logged on another thread reaches the window through the
-    // event queue; closing the window only hides it and keeps the text.
-    void diagnosticsWindow()
-    {
-        QVERIFY(openLog());
         DiagnosticsDialog dialog;
         auto* text = dialog.findChild<QPlainTextEdit*>("textArea");
         dialog.show();
         emit app()->diagnosticMessage("first");
         QTest::keyClick(&dialog, Qt::Key_Escape);
         QVERIFY(!dialog.isVisible());
+        const int threads = 4, perThread = 300;
+        const QString padding(120, 'x');
+        std::vector<std::unique_ptr<QThread>> workers;
         app()->setFlags({"tst_application"});
-        std::unique_ptr<QThread> worker(QThread::create([] { qDebug() << "from the worker"; }));
         withLogHandler([&] {
-            worker->start();
-            worker->wait();
+            for (int t = 0; t < threads; ++t)
+                workers.emplace_back(QThread::create([=] {
+                    for (int i = 0; i < perThread; ++i)
+                        (i % 7 ? qWarning() : qCritical()).noquote() << QString("%1-%2").arg(t).arg(i) << padding;
+                }))->start();
+            for (auto& worker : workers)
+                worker->wait();
         });
         app()->setFlags({});
         QCOMPARE(text->toPlainText(), QString("first"));
-        const QRegularExpression both("^first\\n" + STAMP + " from the worker\\n$");
-        QTRY_VERIFY(both.match(text->toPlainText()).hasMatch());
+        QTRY_COMPARE(text->toPlainText().count(QRegularExpression("\\n" + STAMP + " \\d-\\d+ x{120}")), threads * perThread);
+        // Every entry once, with its stamp, criticals framed by their header and an empty line.
+        const QString log = QString(readAll(mLog)).mid(headers.size()).replace(QRegularExpression(STAMP), "[T] ");
+        int size = 0;
+        for (int t = 0; t < threads; ++t)
+            for (int i = 0; i < perThread; ++i) {
+                const QString entry = QString("[T] %1-%2 %3\n").arg(t).arg(i).arg(padding);
+                QVERIFY(log.contains(i % 7 ? entry : "\nCRITICAL:\n" + entry + "\n"));
+                size += entry.size() + (i % 7 ? 0 : 12);
+            }
+        QCOMPARE(log.size(), size);
     }
 
-    void patchFolder_data()
-    {
+    void patchFolder_data() {
         QTest::addColumn<QString>("installed"); // the copy of arbor_main.pd already in the folder
         QTest::addColumn<bool>("shipped");      // arbor_main.pd among the resources
         QTest::addColumn<QByteArray>("result");
@@ -202,8 +158,7 @@ private slots:
         QTest::newRow("one missing, the others copied") << "none" << false << QByteArray();
     }
 
-    void patchFolder()
-    {
+    void patchFolder() {
         QFETCH(QString, installed);
         QFETCH(bool, shipped);
         QFETCH(QByteArray, result);
@@ -237,66 +192,95 @@ private slots:
         }
     }
 
-    void corruptOptionsFileIsKept()
-    {
+    void corruptOptionsFileIsKept() {
         const QString options = VudiruArborApplication::configDir() + "/options.json";
         const QString bad = options + ".bad";
         const QByteArray broken = "{ \"masterVolume\": 0.5, oops";
         Settings* settings = app()->settings();
-        // With a copy beside it, the defaults replace the file at shutdown.
-        QVERIFY(writeFile(options, broken));
-        QVERIFY(!app()->initSettings());
-        QVERIFY(settings->saveOnTerm());
+        // With a copy beside it, the defaults replace the file at shutdown;
+        // earlier copies move on to numbered names, five at most.
+        for (char run = '1'; run <= '7'; ++run)
+            QVERIFY(writeFile(options, broken + run) && !app()->initSettings() && settings->saveOnTerm());
         settings->term();
         QCOMPARE(QJsonDocument::fromJson(readAll(options)).object().value("masterVolume").toDouble(), 0.75);
-        QCOMPARE(readAll(bad), broken);
+        QByteArray copies; // the last character of each, newest first
+        for (const char* suffix : {"", ".1", ".2", ".3", ".4", ".5"})
+            copies += readAll(bad + suffix).right(1);
+        QCOMPARE(copies, QByteArray("76543"));
+        // Saves that fail (a folder is in the way) tell the user once where.
+        const qint64 logged = QFileInfo(mLog).size();
+        QVERIFY(openLog() && QFile::remove(options) && QDir().mkpath(options));
+        withLogHandler([] { app()->saveSettings(), app()->saveSettings(); });
+        const QRegularExpression told("not shown .*: The options cannot be saved to .*options.json\\. ");
+        QVERIFY(QString(readAll(mLog).mid(logged)).count(told) == 1 && QDir(options).removeRecursively());
         // No copy possible (a folder is in the way): the file is not overwritten.
         QVERIFY(QFile::remove(bad) && QDir().mkpath(bad) && writeFile(options, broken));
-        QVERIFY(!app()->initSettings());
-        QVERIFY(!settings->saveOnTerm());
+        QVERIFY(!app()->initSettings() && !settings->saveOnTerm());
         settings->term();
         QCOMPARE(readAll(options), broken);
         // A readable file loads without any copy.
         QVERIFY(QDir(bad).removeRecursively() && writeFile(options, "{ \"udpPort\": 9999 }"));
-        QVERIFY(app()->initSettings());
-        QCOMPARE(settings->mUdpPort, 9999);
-        QVERIFY(!QFileInfo::exists(bad));
+        QVERIFY(app()->initSettings() && settings->mUdpPort == 9999 && !QFileInfo::exists(bad));
     }
 
-    void headlessFailures_data()
-    {
+    // Saved main window geometry, "size at position", brought onto the screen (800 by 600).
+    void windowOnScreen_data() {
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QString>("used");
+        QTest::newRow("none saved") << "-1,-1 at -1,-1" << "-1,-1 at -1,-1";
+        QTest::newRow("fits") << "640,480 at 100,50" << "640,480 at 100,50";
+        QTest::newRow("too large") << "100000,100000 at -1,-1" << "800,600 at -1,-1";
+        QTest::newRow("off the screen") << "640,480 at -30000,5000" << "640,480 at 0,120";
+        QTest::newRow("partly off") << "400,300 at 700,-20" << "400,300 at 400,0";
+    }
+
+    void windowOnScreen() {
+        QFETCH(QString, saved);
+        QFETCH(QString, used);
+        const QStringList was = saved.split(" at "), is = used.split(" at ");
+        Settings settings;
+        settings.read({{"windowSize", was[0]}, {"windowPos", was[1]}});
+        for (int i : {0, 1})
+            if (was[i] != is[i])
+                QTest::ignoreMessage(QtWarningMsg, qPrintable(QString("Option window%1 value %2 is not usable, using %3 instead.")
+                                                                  .arg(i ? "Pos" : "Size", was[i], is[i])));
+        VudiruArborApplication::fitWindowToScreen(settings);
+        const QSize size = settings.mWindowSize;
+        QCOMPARE(Settings::pairText(size.width(), size.height()) + " at " + Settings::pairText(settings.mWindowPos.x(), settings.mWindowPos.y()), used);
+    }
+
+    void headlessFailures_data() {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QStringList>("files");
         const QString config = "/Elmsby Vudiru Arbor";
-        QTest::newRow("config folder blocked") << "blocked" << "Creation of config directory failed."
-                                               << QStringList{config};
+        QTest::newRow("config folder blocked") << "blocked" << "Creation of config directory failed." << QStringList{config};
         QTest::newRow("no style sheets") << "bare"
                                          << "\\nCRITICAL:\\n" + STAMP + "Failed to find style sheet file "
                                                 ".*bin dir/style.qss\\.\\n\\n.*Initialisation of style sheet failed."
                                          << QStringList{config + "/log.txt"};
         QTest::newRow("no shell patches") << "sheets" << "Initialisation of (audio device|patch directory) failed."
                                           << QStringList{config + "/log.txt", config + "/options.json"};
+        QTest::newRow("no copy of bad options") << "bad options" << "The options cannot be saved to .*options.json\\..*Init"
+                                                << QStringList{config + "/log.txt", config + "/options.json"};
     }
 
     // Exit code 1, the failed step's message, and no step after it: no
     // options written (nor overwritten) and no lattice file.
-    void headlessFailures()
-    {
+    void headlessFailures() {
         QFETCH(QString, setup);
         QFETCH(QString, message);
         QFETCH(QStringList, files);
         QTemporaryDir dir(QDir::tempPath() + "/headless run XXXXXX");
-        const QString binDir = dir.path() + "/bin dir";
-        const QString config = dir.path() + "/Elmsby Vudiru Arbor";
+        const QString binDir = dir.path() + "/bin dir", config = dir.path() + "/Elmsby Vudiru Arbor";
         QVERIFY(QDir().mkpath(binDir) && QFile::copy(ARBOR_BINARY_DIR "/arbor", binDir + "/arbor"));
-        const QByteArray options = "{ \"masterVolume\": 0.25 }";
+        const QByteArray options = setup == "bad options" ? "{ oops" : "{ \"masterVolume\": 0.25 }";
         if (setup == "blocked")
             QVERIFY(writeFile(config, "not a folder"));
-        if (setup == "sheets") {
+        if (setup == "sheets" || setup == "bad options") {
             for (const char* sheet : {"/style.qss", "/style_mac.qss"})
                 QVERIFY(QFile::copy(QString(ARBOR_BINARY_DIR) + sheet, binDir + sheet));
-            QVERIFY(QDir().mkpath(config) && writeFile(config + "/options.json", options));
+            QVERIFY(QDir().mkpath(config + (setup == "sheets" ? "" : "/options.json.bad")) && writeFile(config + "/options.json", options));
         }
         QProcess run;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -306,24 +290,21 @@ private slots:
         run.setProcessChannelMode(QProcess::MergedChannels);
         run.start(binDir + "/arbor", QStringList());
         QVERIFY(run.waitForFinished(120000));
-        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(run.exitCode(), 1);
+        QVERIFY(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 1);
         const QString said = run.readAll() + readAll(config + "/log.txt");
-        QVERIFY2(said.contains(QRegularExpression(message, QRegularExpression::DotMatchesEverythingOption)),
-                 qPrintable(said));
+        QVERIFY2(said.contains(QRegularExpression(message, QRegularExpression::DotMatchesEverythingOption)), qPrintable(said));
         QStringList written;
         for (QDirIterator it(dir.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
             if (!it.next().contains("/bin dir/"))
                 written << it.filePath().mid(dir.path().size());
         written.sort();
         QCOMPARE(written, files);
-        if (setup == "sheets")
+        if (setup != "blocked" && setup != "bare")
             QCOMPARE(readAll(config + "/options.json"), options);
     }
 };
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QTemporaryDir data(QDir::tempPath() + "/arbor app test XXXXXX");
     qputenv("XDG_DATA_HOME", QFile::encodeName(data.path() + "/data home"));
     qputenv("ARBOR_NO_MODAL_BOXES", "1");

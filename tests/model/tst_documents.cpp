@@ -19,15 +19,22 @@ const char* const CHANGED = R"({"audioDevice": 3, "framesPerBuffer": 1024, "base
     "tSysLastUpdateCheck": "Sun Dec 6 19:41:33 2026", "windowSize": "1024,768", "windowPos": "-20,35",
     "windowMaximized": true})";
 
-// One key read over the defaults, and what is written for it then.
-const struct { const char* key; const char* json; QJsonValue written; } VALUES[] = {
+// One key read over the defaults, what is written for it then, and whether a
+// value no part of the program can use was replaced with a warning.
+const struct { const char* key; const char* json; QJsonValue written; bool replaced = false; } VALUES[] = {
     {"audioDevice", "2.9", 2}, {"audioDevice", "-2.9", -2}, {"audioDevice", "\"2\"", -1}, {"absRelView", "-1e10", 1},
-    {"udpPort", "2147483647", 2147483647}, {"udpPort", "-2147483648", -2147483647 - 1}, {"udpPort", "2147483648", 8888},
+    {"audioDevice", "2147483647", 2147483647}, {"audioDevice", "-2147483648", -2147483647 - 1}, {"udpPort", "2147483648", 8888},
     {"framesPerBuffer", "1e10", 256}, {"baseFrequency", "1e300", 440}, {"masterVolume", "0.1", double(0.1f)},
     {"monophonic", "1", false}, {"monophonic", "true", true}, {"baseNote", "5", "A 4"}, {"windowPos", "5", "-1,-1"},
     {"defaultPatch", "null", "Sine.pd"}, {"calibrationFrequency", "true", 440}, {"windowSize", "\"800\"", "-1,-1"},
     {"windowSize", "\"800,600,5\"", "800,600"}, {"windowSize", "\"a,b\"", "0,0"}, {"windowSize", "\",7\"", "0,7"},
     {"windowSize", "\"99999999999,5\"", "0,5"}, {"windowSize", "[800, 600]", "-1,-1"}, {"windowPos", "\"-5,-6\"", "-5,-6"},
+    {"calibrationFrequency", "0", 300, true}, {"calibrationFrequency", "601", 600, true}, {"baseFrequency", "0", 20, true},
+    {"baseFrequency", "20001", 20000, true}, {"udpPort", "0", 1, true}, {"udpPort", "65536", 65535, true},
+    {"masterVolume", "-1", 0, true}, {"masterVolume", "1.5", 1, true}, {"absRelView", "3", 1, true}, {"absRelView", "2", 2},
+    {"updateCheckInterval", "6", 4, true}, {"updateCheckInterval", "-1", 4, true}, {"updateCheckInterval", "5", 5},
+    {"defaultPatch", "\"/../../x/evil.pd\"", "Sine.pd", true}, {"defaultPatch", "\"..\"", "Sine.pd", true},
+    {"defaultPatch", "\"a\\\\b.pd\"", "Sine.pd", true}, {"defaultPatch", "\"\"", "Sine.pd", true},
 };
 
 QString optionsFile() {
@@ -64,10 +71,13 @@ private slots:
     void values() {
         const auto& c = tableRow(VALUES);
         Settings s;
-        s.read(json(QByteArray("{\"") + c.key + "\": " + c.json + ", \"updateCheckInterval\": 3}"));
+        if (c.replaced)
+            QTest::ignoreMessage(QtWarningMsg, qPrintable(QString("Option %1 value %2 is not usable, using %3 instead.")
+                                     .arg(c.key, QString(c.json).remove('"').replace("\\\\", "\\"), c.written.toVariant().toString())));
+        s.read(json(QByteArray("{\"") + c.key + "\": " + c.json + ", \"circlesView\": true}"));
         const QJsonObject out = written(s);
         QCOMPARE(out.value(c.key), c.written);
-        QVERIFY(out.size() == 16 && out.value("updateCheckInterval") == 3);   // the other keys are still read
+        QVERIFY(out.size() == 16 && out.value("circlesView") == true);   // the other keys are still read
     }
 
     void slotsStoreValues() {

@@ -16,6 +16,7 @@ struct Reply {
     QByteArray body;
     Mode mode = Whole;
     QByteArray location;
+    QByteArray encoding; // Content-Encoding, sent whatever the client accepts
 };
 
 class HttpServer : public QTcpServer {
@@ -25,9 +26,7 @@ public:
 
     HttpServer() { listen(QHostAddress::LocalHost); }
 
-    QString url(const QByteArray& path) const {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(QString::fromLatin1(path));
-    }
+    QString url(const QByteArray& path) const { return QString("http://127.0.0.1:%1%2").arg(serverPort()).arg(QString(path)); }
 
 private:
     void incomingConnection(qintptr descriptor) override {
@@ -51,6 +50,7 @@ private:
                                                                             : half;
         QByteArray out = "HTTP/1.1 " + QByteArray::number(r.status) + " Canned\r\nConnection: close\r\n";
         out += r.location.isEmpty() ? QByteArray() : "Location: " + r.location + "\r\n";
+        out += r.encoding.isEmpty() ? QByteArray() : "Content-Encoding: " + r.encoding + "\r\n";
         out += chunked ? "Transfer-Encoding: chunked\r\n\r\n" : "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n\r\n";
         for (int at = 0, step = r.body.size() / 5 + 1; at < sent; at += step) {
             const QByteArray piece = r.body.mid(at, qMin(step, sent - at));
