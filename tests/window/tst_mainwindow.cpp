@@ -1,12 +1,16 @@
 #include "WindowFixture.h"
 
 #include "ArborBallWidget.h"
+#include "ArborConstants.h"
 #include "ArborLayer.h"
 #include "ArborView.h"
 #include "ArborWidget.h"
 #include "DiagnosticsDialog.h"
 #include "MainWindow.h"
 #include "OptionsDialog.h"
+#include "PrimeToggleButton.h"
+#include "TransposeButton.h"
+#include "TransposeWidget.h"
 #include "TweakDialog.h"
 
 #include <QComboBox>
@@ -49,6 +53,25 @@ class MainWindowTest : public QObject, public WindowFixture
         return contents(QStandardPaths::writableLocation(QStandardPaths::DataLocation) + "/patch/arbor_voice.pd");
     }
 
+    static QImage render(QWidget* button)
+    {
+        QImage image(button->size(), QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        button->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+        return image;
+    }
+
+    // The arrow's centroid lies a third into its bounding square.
+    static QRgb arrowColour(TransposeButton* button)
+    {
+        const QRect r = button->contentsRect();
+        const qreal s = r.width() / 2.0, x0 = r.x() + (r.width() - s) / 2.0, y0 = r.y() + (r.height() - s) / 2.0;
+        return render(button).pixel(int(button->step() < 0 ? x0 + 2 * s / 3 : x0 + s / 3), int(y0 + s / 2));
+    }
+
+    TransposeWidget* transpose() { return child<TransposeWidget>("transposeWidget"); }
+    QString counter(int step) { return transpose()->transposeButton(step)->label()->text(); }
+
 private slots:
     void initTestCase()
     {
@@ -78,6 +101,101 @@ private slots:
     }
 
     void init() { drain(); }
+
+    void cleanup()
+    {
+        queue(ArborEvent::Transpose, 0.0f); // through the engine: engine and lattice agree
+        QVERIFY(mArbor->transposeSteps().isEmpty());
+    }
+
+    void steps_data()
+    {
+        QTest::addColumn<QList<int>>("clicks");
+        QTest::addColumn<int>("prime");
+        QTest::addColumn<QString>("up");
+        QTest::addColumn<QString>("down");
+        QTest::newRow("none") << QList<int>{} << 5 << "" << "";
+        QTest::newRow("+5 +5") << QList<int>{5, 5} << 5 << "+2" << "";
+        QTest::newRow("+5 -5 cancel") << QList<int>{5, -5} << 5 << "" << "";
+        QTest::newRow("-7") << QList<int>{-7} << 7 << "" << "-1";
+        QTest::newRow("+3 -5 +3") << QList<int>{3, -5, 3} << 3 << "+2" << "";
+        QTest::newRow("-19 -19 +19, darker") << QList<int>{-19, -19, 19} << 19 << "" << "-1";
+        QTest::newRow("+13 +11 +13") << QList<int>{13, 11, 13} << 13 << "+2" << "";
+    }
+
+    // Each arrow moves its own prime; the counters, the shifted arrow's
+    // colour and the reset button follow, and reset returns to 1/1.
+    void steps()
+    {
+        QFETCH(QList<int>, clicks);
+        QFETCH(int, prime);
+        QFETCH(QString, up);
+        QFETCH(QString, down);
+        QSignalSpy transposed(mPlayer, &PdPlayer::transposed);
+        for (int step : clicks)
+            QTest::mouseClick(transpose()->transposeButton(step), Qt::LeftButton);
+        QCOMPARE(drained<int>(transposed, 1), clicks);
+        QCOMPARE(counter(prime), up);
+        QCOMPARE(counter(-prime), down);
+        const bool shifted = !(up + down).isEmpty();
+        QCOMPARE(transpose()->resetButton()->isEnabled(), shifted);
+        if (shifted) {
+            const QColor colour = mArbor->lookupColor(prime);
+            QCOMPARE(arrowColour(transpose()->transposeButton(up.isEmpty() ? -prime : prime)),
+                     (prime == 19 ? colour.darker(120) : colour).rgba());
+            QTest::mouseClick(transpose()->resetButton(), Qt::LeftButton);
+            drain();
+            QCOMPARE(mArbor->transposeRatio(), ArborRatio(1, 1));
+        }
+        QVERIFY(!transpose()->resetButton()->isEnabled());
+        const QRgb text = transpose()->palette().color(QPalette::Active, QPalette::WindowText).rgba();
+        for (int p : ArborConstants::PRIMES) // back in the text colour, without counters
+            for (int step : {p, -p})
+                QVERIFY(p == 1 || (counter(step).isEmpty() && arrowColour(transpose()->transposeButton(step)) == text));
+    }
+
+    void refusedStepIsDisabledAndNotPainted()
+    {
+        // 440 Hz x 2^5 = 14080 Hz is allowed, one octave more is not.
+        TransposeButton* octaveUp = transpose()->transposeButton(2);
+        for (int i = 0; i < 5; ++i)
+            QTest::mouseClick(octaveUp, Qt::LeftButton);
+        drain();
+        QCOMPARE(counter(2), QString("+5"));
+        QVERIFY(!octaveUp->isEnabled() && transpose()->transposeButton(-2)->isEnabled());
+        QImage blank(octaveUp->size(), QImage::Format_ARGB32);
+        blank.fill(Qt::transparent);
+        QCOMPARE(render(octaveUp), blank);
+        QSignalSpy transposed(mPlayer, &PdPlayer::transposed);
+        octaveUp->click();
+        QCOMPARE(drained<int>(transposed, 1), QList<int>());
+    }
+
+    // 1, 2 and 3 cannot be switched; another prime's button switches its own prime.
+    void primeButtons()
+    {
+        for (int p : ArborConstants::PRIMES)
+            QVERIFY(transpose()->primeButton(p)->text() == QString::number(p) && transpose()->primeButton(p)->isEnabled() == p > 3);
+        QSignalSpy toggled(mPlayer, &PdPlayer::primeEnabledToggled);
+        for (int p : {1, 2, 3, 7, 7, 11})
+            QTest::mouseClick(transpose()->primeButton(p), Qt::LeftButton);
+        drain();
+        QCOMPARE(QList<QList<QVariant>>(toggled), (QList<QList<QVariant>>{{7, false}, {7, true}, {11, false}}));
+        QVERIFY(mPlayer->isPrimeEnabled(7) && transpose()->primeButton(7)->isChecked());
+        QVERIFY(!mPlayer->isPrimeEnabled(11) && !transpose()->primeButton(11)->isChecked());
+        queue(ArborEvent::PrimeToggle, 11.0f);
+    }
+
+    // As a row each prime is a column: up arrow above down arrow, primes left to right.
+    void horizontalOrientation()
+    {
+        TransposeWidget row;
+        row.init(Qt::Horizontal);
+        row.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&row));
+        auto at = [&row](int step) { return row.transposeButton(step)->mapTo(&row, QPoint()); };
+        QVERIFY(at(5).x() == at(-5).x() && at(5).y() < at(-5).y() && at(5).x() < at(7).x());
+    }
 
     void patchMenu()
     {
@@ -230,11 +348,12 @@ private slots:
         QFETCH(QString, age);
         QFETCH(bool, due);
         const QDateTime now = QDateTime::fromString("Tue Mar 3 10:00:00 2026", Qt::TextDate);
-        bool isNumber = false;
-        const int days = age.toInt(&isNumber);
-        if (!isNumber && age != "none")
+        bool days = false;
+        QString stamp = age == "none" ? QString() : now.addDays(-age.toInt(&days)).toString(Qt::TextDate);
+        if (!days && age != "none") {
+            stamp = age;
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Unreadable time of the last update check"));
-        const QString stamp = isNumber ? now.addDays(-days).toString(Qt::TextDate) : age == "none" ? "" : age;
+        }
         QCOMPARE(MainWindow::isUpdateCheckDue(interval, stamp, now), due);
     }
 
