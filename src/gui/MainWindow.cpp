@@ -683,10 +683,8 @@ void MainWindow::onAbsRelSwitcherClicked(const QString& link)
         settings->mAbsRelView = 1;
     else if (link == QLatin1String("absolute2"))
         settings->mAbsRelView = 2;
-    if (ArborView* view = arborView()) {
-        view->updateArborBalls();
-        view->updateCardStack();
-    }
+    mCircleLayer->refresh();
+    mGrapeLayer->refresh();
 }
 
 void MainWindow::onTransposeChanged()
@@ -723,9 +721,6 @@ void MainWindow::onTransposeChanged()
                              + QStringLiteral("        ")
                              + tr("1/1 Frequency: %1 Hz").arg(QString::number(double(base), 'f', 3)));
     }
-
-    if (ArborView* view = arborView())
-        view->updateArborBalls();
 }
 
 // ---------------------------------------------------------------- dialogs

@@ -262,24 +262,33 @@ private slots:
         executed(toggled);
     }
 
+    // A prime switched off hides its balls, but one that sounds stays lit with
+    // its card, marked, until a click releases it through the engine.
     void primeSwitching()
     {
+        QSignalSpy toggled(&mEngine, &PdPlayer::noteToggled);
         auto layer = makeLayer(ArborLeavesWidget::Circles);
-        ArborBallWidget* three = item(layer.get(), "/3");
-        QCOMPARE(three->struts().size(), 4); // from the root, to /3/3, links to /2/3 and from /-2/3
-        play("/3");
-        play("/5");
-        for (bool on : {false, true}) {
-            mArbor.onPrimeEnabledToggled(3, on);
-            QCOMPARE(three->isVisible(), on);
-            QCOMPARE(item(layer.get(), "/3/3")->isVisible(), on);
-            for (ArborStrutWidget* strut : three->struts())
-                QCOMPARE(strut->isVisible(), on);
-            QVERIFY(item(layer.get(), "/2")->isVisible() && card(layer.get(), "/5"));
-            QCOMPARE(layer->cardStack()->cardCount(), on ? 2 : 1);
-            QCOMPARE(bool(card(layer.get(), "/3")), on);
-            QCOMPARE(layer->overlay()->connectorCount(), on ? 2 : 1);
-        }
+        ArborBallWidget* five = item(layer.get(), "/5");
+        auto offMark = [&] { return card(layer.get(), "/5")->findChild<QLabel*>("primeOffLabel")->isVisibleTo(card(layer.get(), "/5")); };
+        for (const char* path : {"/5", "/3"})
+            QTest::mouseClick(layer->view()->viewport(), Qt::LeftButton, {}, layer->view()->mapFromScene(item(layer.get(), path)->scenePos()));
+        executed(toggled);
+        QVERIFY(!offMark());
+        const ArborEvent off(ArborEvent::PrimeToggle, 5.0f);
+        mEngine.queueEventGui(&off);
+        executed(toggled);
+        QVERIFY(five->isVisible() && offMark() && !item(layer.get(), "/3/5")->isVisible());
+        QCOMPARE(layer->cardStack()->cardCount(), 2);
+        QCOMPARE(layer->overlay()->connectorCount(), 2);
+        QTest::mouseClick(layer->view()->viewport(), Qt::LeftButton, {}, layer->view()->mapFromScene(five->scenePos()));
+        QCOMPARE(executed(toggled), ratioOf("/5"));
+        QVERIFY(!ball("/5")->isPlaying() && !five->isVisible() && !card(layer.get(), "/5"));
+        QTest::mouseClick(layer->view()->viewport(), Qt::LeftButton, {}, layer->view()->mapFromScene(five->scenePos()));
+        QCOMPARE(executed(toggled), QStringList()); // a switched-off prime starts nothing
+        mEngine.queueEventGui(&off);
+        executed(toggled);
+        QVERIFY(five->isVisible() && item(layer.get(), "/3/5")->isVisible());
+        QCOMPARE(layer->overlay()->connectorCount(), 1);
     }
 
     // Rebuilding a drawing, or reloading the lattice under both layers (one
@@ -393,24 +402,122 @@ private slots:
         QVERIFY(std::count(pixels, pixels + image.width() * image.height(), QColor("#5173b6").rgb()) > 20);
     }
 
-    void cardsSitBesideTheirBalls()
+    void cardsStayApart_data()
     {
-        auto layer = makeLayer(ArborLeavesWidget::Circles, QSize(700, 320));
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QStringList>("paths"); // empty: the four lowest balls
+        QTest::addColumn<int>("columns");
+        QTest::newRow("close chord") << QSize(900, 520) << QStringList{"/", "/3", "/5", "/3/-7"} << 1;
+        QTest::newRow("low in a wide window") << QSize(1400, 300) << QStringList() << 2;
+        QTest::newRow("six in a short window") << QSize(900, 360)
+                                               << QStringList{"/", "/3", "/5", "/-3", "/2/5", "/-2/3/7"} << 2;
+    }
+
+    // Cards keep the height order of their balls, none covers another, all
+    // lie within the stack; a lone card sits at its ball, clamped to the edges.
+    void cardsStayApart()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QStringList, paths);
+        QFETCH(int, columns);
+        auto layer = makeLayer(ArborLeavesWidget::Circles, size);
         ArborView* view = layer->view();
-        QMap<qreal, ArborBallWidget*> byHeight;
+        QMultiMap<int, QString> byHeight;
         for (ArborBallWidget* it : view->arborWidget()->ballWidgets())
-            if (it->diameter() == ArborConstants::BALL_DIAMETER)
-                byHeight.insert(it->scenePos().y(), it);
-        for (ArborBallWidget* it : {byHeight.first(), byHeight.last(), item(layer.get(), "/")})
-            play(it->ball()->path().toString());
-        CardStackWidget* stack = layer->cardStack();
-        QCOMPARE(stack->cardForBall(byHeight.first())->pos(), QPoint(0, 0));
-        CardWidget* low = stack->cardForBall(byHeight.last());
-        QCOMPARE(low->y() + low->height(), view->height() - 12);
-        CardWidget* middle = card(layer.get(), "/");
-        QCOMPARE(middle->y(), view->mapFromScene(QPointF(0, 0)).y() - middle->height() / 2);
-        layer->resize(700, 420);
-        QTRY_COMPARE(middle->y(), view->mapFromScene(QPointF(0, 0)).y() - middle->height() / 2);
+            byHeight.insert(view->mapFromScene(it->scenePos()).y(), it->ball()->path().toString());
+        for (const QString& path : paths.isEmpty() ? byHeight.values().mid(byHeight.size() - 4) : paths)
+            play(path);
+        const int limit = view->height() - 12;
+        QTRY_COMPARE(layer->cardStack()->width(), columns * (CardWidget::defaultCardSize().width() + 4) - 4);
+        QList<CardWidget*> cards;
+        for (const QString& path : byHeight)
+            if (CardWidget* c = card(layer.get(), path))
+                cards << c;
+        QCOMPARE(cards.size(), paths.isEmpty() ? 4 : paths.size());
+        for (int i = 0; i < cards.size(); ++i) {
+            QVERIFY(cards[i]->y() >= 0 && cards[i]->geometry().bottom() < limit);
+            QVERIFY(cards[i]->geometry().right() < layer->cardStack()->width());
+            for (int j = i + 1; j < cards.size(); ++j) {
+                QVERIFY(!cards[i]->geometry().intersects(cards[j]->geometry()));
+                QVERIFY(cards[i]->x() != cards[j]->x() || cards[i]->y() < cards[j]->y());
+            }
+        }
+        // Alone, the highest and the lowest card sit at their balls as far as the edges allow.
+        QStringList sounding;
+        for (CardWidget* c : cards)
+            sounding << c->ball()->path().toString();
+        for (const QString& lone : {sounding.first(), sounding.last()}) {
+            for (const QString& path : sounding)
+                play(path, path == lone);
+            const int ballY = view->mapFromScene(item(layer.get(), lone)->scenePos()).y();
+            CardWidget* c = card(layer.get(), lone);
+            QTRY_COMPARE(c->y(), qBound(0, ballY - c->height() / 2, limit - c->height()));
+        }
+    }
+
+    // The octave mark sits over the clef outside the staff, and no text covers another, for notes
+    // of both clefs with ledger lines above and below, cents of both signs and long frequencies.
+    void cardTextsApart_data()
+    {
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<float>("frequency");
+        QTest::newRow("C7, 15 above") << "C 7" << 2093.005f;
+        QTest::newRow("A0, 15 below") << "A 0" << 27.5f;
+        QTest::newRow("C4, ledger below") << "C 4" << 261.626f;
+        QTest::newRow("A5, ledger above") << "A 5" << 880.0f;
+        QTest::newRow("E2, bass ledger below") << "E 2" << 82.407f;
+        QTest::newRow("A8, long frequencies") << "A 8" << 7040.0f;
+    }
+
+    void cardTextsApart()
+    {
+        QFETCH(QString, note);
+        QFETCH(float, frequency);
+        QFile style(ARBOR_SOURCE_DIR "/resources/style/style.qss");
+        QVERIFY(style.open(QIODevice::ReadOnly));
+        qApp->setStyleSheet(style.readAll());
+        ArborContext::settings()->mBaseNote = note;
+        mArbor.onBaseFrequencyChanged(frequency);
+        auto layer = makeLayer(ArborLeavesWidget::Grapes);
+        for (const char* path : {"/", "/5", "/7", "/3/3", "/-2/-3", "/3/-5", "/-3/-7"}) {
+            play(path);
+            CardWidget* c = card(layer.get(), path);
+            QVERIFY2(c, path);
+            QList<QLabel*> labels;
+            for (QLabel* label : c->findChildren<QLabel*>())
+                if (label->isVisibleTo(c) && !label->text().isEmpty())
+                    labels << label;
+            for (QLabel* a : labels) {
+                QVERIFY2(c->rect().contains(a->geometry()), qPrintable(a->objectName()));
+                for (QLabel* b : labels)
+                    QVERIFY2(a == b || !a->geometry().intersects(b->geometry()), qPrintable(a->objectName() + " " + b->objectName() + " " + c->note().noteSpelling()));
+            }
+            QLabel* mark = c->findChild<QLabel*>("octaveShiftLabel");
+            if (mark->text().isEmpty())
+                continue;
+            const int top = c->contentsRect().top();
+            QVERIFY(mark->geometry().bottom() < top + 2 * c->staffSpacing() || mark->y() > top + 6 * c->staffSpacing());
+            QVERIFY(c->children().indexOf(mark) > c->children().indexOf(c->clefWidget()));
+        }
+        qApp->setStyleSheet(QString());
+    }
+
+    // Every card follows what it shows: the 1/1 frequency and the
+    // transposition, in the shown layer and in the hidden one.
+    void cardsFollowTheLattice()
+    {
+        auto shown = makeLayer(ArborLeavesWidget::Circles);
+        auto hidden = makeLayer(ArborLeavesWidget::Grapes);
+        hidden->hide();
+        play("/3");
+        mArbor.onBaseFrequencyChanged(200.0f);
+        for (ArborLayer* layer : {shown.get(), hidden.get()})
+            QCOMPARE(text(card(layer, "/3"), "freqLabel"), QString("300.000 Hz"));
+        mArbor.onTransposed(ArborRatio(5, 4), 5); // the note moves to another ball and keeps its pitch
+        for (ArborLayer* layer : {shown.get(), hidden.get()}) {
+            QCOMPARE(layer->cardStack()->cardCount(), 1);
+            QCOMPARE(text(layer->cardStack()->cards().values().first(), "freqLabel"), QString("300.000 Hz"));
+        }
     }
 
     void hierarchyKeptWhenCardsAreRebuilt()
