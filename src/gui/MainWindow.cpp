@@ -34,6 +34,7 @@
 #include <QSlider>
 #include <QSpacerItem>
 #include <QStackedWidget>
+#include <QResizeEvent>
 #include <QStandardPaths>
 #include <QThread>
 #include <QToolButton>
@@ -101,11 +102,7 @@ MainWindow::MainWindow(Arbor* arbor)
     mSwitcher->setTextFormat(Qt::RichText);
     mSwitcher->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
     mSwitcher->move(108, 124);
-    mSwitcher->setText(QStringLiteral(
-        "<style type='text/css'>a { text-decoration: none; }a:link { color: #b4b4aa; }"
-        "a:hover { color: #c4c4ba; }</style><a href='grapes'>Grapes</a> | "
-        "<a href='circles'>Flowers</a>"));
-    mSwitcher->adjustSize();
+    showActiveView();
     mAbsRelSwitcher = new QLabel(mCentralWidget);
     mAbsRelSwitcher->setObjectName(QStringLiteral("absRelSwitcher"));
     settings->mAbsRelView = 0;
@@ -275,6 +272,7 @@ void MainWindow::buildForm()
     optionsVolumeLayout->addWidget(mOptionsButton);
     mVolumeSlider = new QSlider(Qt::Vertical, topFrame);
     mVolumeSlider->setObjectName(QStringLiteral("volumeSlider"));
+    mVolumeSlider->setToolTip(tr("Master volume"));
     mVolumeSlider->setRange(0, 140);
     mVolumeSlider->setPageStep(14);
     mVolumeSlider->setValue(120);
@@ -327,6 +325,7 @@ void MainWindow::buildForm()
     horizontalLayout->setSpacing(12);
     mStopAllButton = new QToolButton(lowerFrame);
     mStopAllButton->setObjectName(QStringLiteral("stopAllButton"));
+    mStopAllButton->setToolTip(tr("Stop all: silence every sounding note"));
     mStopAllButton->setText(tr("Stop\nall"));
     mStopAllButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     horizontalLayout->addWidget(mStopAllButton);
@@ -335,6 +334,7 @@ void MainWindow::buildForm()
     verticalLayout_2->setSpacing(0);
     mMonoButton = new QToolButton(lowerFrame);
     mMonoButton->setObjectName(QStringLiteral("monoButton"));
+    mMonoButton->setToolTip(tr("Mono: a new note stops the one sounding"));
     mMonoButton->setText(tr("Mono"));
     mMonoButton->setCheckable(true);
     mMonoButton->setAutoExclusive(false);
@@ -342,6 +342,7 @@ void MainWindow::buildForm()
     mMonoButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     mPolyButton = new QToolButton(lowerFrame);
     mPolyButton->setObjectName(QStringLiteral("polyButton"));
+    mPolyButton->setToolTip(tr("Poly: notes sound together until clicked again"));
     mPolyButton->setText(tr("Poly"));
     mPolyButton->setCheckable(true);
     mPolyButton->setAutoExclusive(false);
@@ -621,6 +622,7 @@ void MainWindow::on_volumeSlider_valueChanged(int value)
     const float span = float(mVolumeSlider->maximum() - mVolumeSlider->minimum());
     const float level = span > 0 ? (value - mVolumeSlider->minimum()) / span : 0.0f;
     queue(ArborEvent(ArborEvent::MasterVolumeSet, level));
+    mVolumeSlider->setToolTip(tr("Master volume: %1 %").arg(qRound(level * 100.0f)));
 }
 
 void MainWindow::onVolumeChanged(float level)
@@ -664,12 +666,32 @@ ArborView* MainWindow::arborView() const
     return layer ? layer->view() : nullptr;
 }
 
+// The active arrangement is shown bold and underlined, the other one as a link.
+void MainWindow::showActiveView()
+{
+    auto entry = [this](int index, const char* link, const QString& name) {
+        return mCentralStack->currentIndex() == index ? QStringLiteral("<b><u>%1</u></b>").arg(name)
+                                                      : QStringLiteral("<a href='%1'>%2</a>").arg(link, name);
+    };
+    mSwitcher->setText(QStringLiteral("<style type='text/css'>a { text-decoration: none; color: #b4b4aa; }</style>")
+                       + entry(1, "grapes", tr("Grapes")) + QStringLiteral(" | ") + entry(0, "circles", tr("Flowers")));
+    mSwitcher->adjustSize();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    if (mInfoLabel1)
+        onTransposeChanged(); // the readout is elided to the new width
+}
+
 void MainWindow::onSwitcherClicked(const QString& link)
 {
     if (link == QLatin1String("circles"))
         mCentralStack->setCurrentIndex(0);
     else if (link == QLatin1String("grapes"))
         mCentralStack->setCurrentIndex(1);
+    showActiveView();
     if (ArborView* view = arborView())
         view->updateArborBalls();
 }

@@ -84,8 +84,10 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void showActiveView();
     void buildForm();
     void initPatchMenu();
     void loadDefaultPatch();

@@ -137,6 +137,8 @@ private slots:
         QCOMPARE(drained<int>(transposed, 1), clicks);
         QCOMPARE(counter(prime), up);
         QCOMPARE(counter(-prime), down);
+        const QString along = up == "+2" ? "Transposed 2 steps up" : down == "-1" ? "Transposed 1 step down" : "not transposed";
+        QVERIFY(transpose()->transposeButton(prime)->toolTip().endsWith(QString("%1 along %2").arg(along).arg(prime)));
         const bool shifted = !(up + down).isEmpty();
         QCOMPARE(transpose()->resetButton()->isEnabled(), shifted);
         if (shifted) {
@@ -325,6 +327,9 @@ private slots:
         QVERIFY(text("infoLabel1").contains(QChar(0x2026)));
         QCOMPARE(child("infoLabel1")->width(), width);
         QVERIFY(mWindow->fontMetrics().horizontalAdvance(text("infoLabel1")) <= width);
+        mWindow->resize(mWindow->width() - 150, mWindow->height()); // and again when the window narrows
+        QTRY_VERIFY(mWindow->fontMetrics().horizontalAdvance(text("infoLabel1")) <= child("infoLabel1")->width());
+        mWindow->resize(mWindow->width() + 150, mWindow->height());
         mArbor->onTransposed(ArborRatio(1, 1), 0);
         mArbor->onBaseFrequencyChanged(440.0f);
     }
@@ -399,6 +404,7 @@ private slots:
                           std::make_pair("grapes", "grapeLayer")}) {
             emit child<QLabel>("viewSwitcher")->linkActivated(view.first);
             QCOMPARE(stack->currentWidget(), child(view.second));
+            QVERIFY(text("viewSwitcher").contains(view.second[0] == 'c' ? "<u>Flowers" : "<u>Grapes"));
         }
         for (auto mode : {std::make_pair("absolute2", 2), std::make_pair("other", 2), std::make_pair("absolute", 1),
                           std::make_pair("relative", 0)}) {
