@@ -230,15 +230,18 @@ private slots:
 
     // A left press toggles the ball's own note through the engine; the
     // second click of a double click and other buttons toggle nothing.
-    void clicksToggleTheirBall()
+    // A prime switched off hides its balls, but one that sounds stays lit
+    // with its card, marked, until a click releases it.
+    void clicks()
     {
         QSignalSpy toggled(&mEngine, &PdPlayer::noteToggled);
         auto layer = makeLayer(ArborLeavesWidget::Circles);
         QWidget* viewport = layer->view()->viewport();
         auto at = [&](const QString& path) { return layer->view()->mapFromScene(item(layer.get(), path)->scenePos()); };
+        auto offMark = [&](const QString& path) { return card(layer.get(), path)->findChild<QLabel*>("primeOffLabel"); };
         QTest::mouseClick(viewport, Qt::LeftButton, {}, at("/3"));
         QCOMPARE(executed(toggled), ratioOf("/3"));
-        QVERIFY(ball("/3")->isPlaying() && card(layer.get(), "/3"));
+        QVERIFY(ball("/3")->isPlaying() && !offMark("/3")->isVisibleTo(card(layer.get(), "/3")));
         QTest::mousePress(viewport, Qt::LeftButton, {}, at("/3"));
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, at("/3"));
         QTest::mouseDClick(viewport, Qt::LeftButton, {}, at("/3"));
@@ -246,8 +249,20 @@ private slots:
         QTest::mouseClick(viewport, Qt::RightButton, {}, at("/2"));
         QTest::mouseClick(viewport, Qt::MiddleButton, {}, at("/2"));
         QCOMPARE(executed(toggled), ratioOf("/3"));
-        QTest::mouseClick(viewport, Qt::LeftButton, {}, at("/3/-23")); // a leaf takes its own click
-        QCOMPARE(executed(toggled), ratioOf("/3/-23"));
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, at("/5")); // a leaf takes its own click
+        QCOMPARE(executed(toggled), ratioOf("/5"));
+
+        const ArborEvent switchFive(ArborEvent::PrimeToggle, 5.0f);
+        mEngine.queueEventGui(&switchFive);
+        executed(toggled);
+        QVERIFY(item(layer.get(), "/5")->isVisible() && !item(layer.get(), "/3/5")->isVisible());
+        QVERIFY(offMark("/5")->isVisibleTo(card(layer.get(), "/5")) && layer->overlay()->connectorCount() == 1);
+        for (const QStringList& expected : {ratioOf("/5"), QStringList()}) { // released, then nothing started
+            QTest::mouseClick(viewport, Qt::LeftButton, {}, at("/5"));
+            QCOMPARE(executed(toggled), expected);
+        }
+        QVERIFY(!item(layer.get(), "/5")->isVisible() && !card(layer.get(), "/5"));
+        mEngine.queueEventGui(&switchFive);
 
         // The connector overlay lies over the sounding root yet takes no clicks.
         play("/");
@@ -257,48 +272,37 @@ private slots:
         QVERIFY(under && under != layer->overlay());
         QTest::mouseClick(under, Qt::LeftButton, {}, under->mapFrom(layer.get(), onLayer));
         QCOMPARE(executed(toggled), ratioOf("/"));
+        QVERIFY(item(layer.get(), "/3/5")->isVisible());
         const ArborEvent allOff(ArborEvent::AllNotesOff, 0.0f);
         mEngine.queueEventGui(&allOff);
         executed(toggled);
     }
 
-    // A prime switched off hides its balls, but one that sounds stays lit with
-    // its card, marked, until a click releases it through the engine.
-    void primeSwitching()
-    {
-        QSignalSpy toggled(&mEngine, &PdPlayer::noteToggled);
-        auto layer = makeLayer(ArborLeavesWidget::Circles);
-        ArborBallWidget* five = item(layer.get(), "/5");
-        auto offMark = [&] { return card(layer.get(), "/5")->findChild<QLabel*>("primeOffLabel")->isVisibleTo(card(layer.get(), "/5")); };
-        for (const char* path : {"/5", "/3"})
-            QTest::mouseClick(layer->view()->viewport(), Qt::LeftButton, {}, layer->view()->mapFromScene(item(layer.get(), path)->scenePos()));
-        executed(toggled);
-        QVERIFY(!offMark());
-        const ArborEvent off(ArborEvent::PrimeToggle, 5.0f);
-        mEngine.queueEventGui(&off);
-        executed(toggled);
-        QVERIFY(five->isVisible() && offMark() && !item(layer.get(), "/3/5")->isVisible());
-        QCOMPARE(layer->cardStack()->cardCount(), 2);
-        QCOMPARE(layer->overlay()->connectorCount(), 2);
-        QTest::mouseClick(layer->view()->viewport(), Qt::LeftButton, {}, layer->view()->mapFromScene(five->scenePos()));
-        QCOMPARE(executed(toggled), ratioOf("/5"));
-        QVERIFY(!ball("/5")->isPlaying() && !five->isVisible() && !card(layer.get(), "/5"));
-        QTest::mouseClick(layer->view()->viewport(), Qt::LeftButton, {}, layer->view()->mapFromScene(five->scenePos()));
-        QCOMPARE(executed(toggled), QStringList()); // a switched-off prime starts nothing
-        mEngine.queueEventGui(&off);
-        executed(toggled);
-        QVERIFY(five->isVisible() && item(layer.get(), "/3/5")->isVisible());
-        QCOMPARE(layer->overlay()->connectorCount(), 1);
-    }
-
-    // Rebuilding a drawing, or reloading the lattice under both layers (one
-    // hidden), leaves exactly one card per sounding ball, on the new items.
-    void rebuildsKeepOneCardPerSoundingBall()
+    // Each layer, shown or hidden, keeps exactly one card per sounding ball
+    // on its current items and rebuilds the cards when what they show
+    // changes, keeping their order of precedence.
+    void cardsFollowTheLattice()
     {
         auto shown = makeLayer(ArborLeavesWidget::Circles);
         auto hidden = makeLayer(ArborLeavesWidget::Grapes);
         hidden->hide();
         play("/3");
+        card(shown.get(), "/3")->setCardHirarchy(4);
+        mArbor.onBaseFrequencyChanged(200.0f);
+        for (ArborLayer* layer : {shown.get(), hidden.get()})
+            QCOMPARE(text(card(layer, "/3"), "freqLabel"), QString("300.000 Hz"));
+        QCOMPARE(card(shown.get(), "/3")->cardHirarchy(), 4);
+        shown->cardStack()->raiseCardForBall(item(shown.get(), "/3"));
+        shown->cardStack()->hideCardForBall(item(shown.get(), "/5")); // has none: nothing happens
+        QCOMPARE(card(shown.get(), "/3")->cardHirarchy(), 0);
+        mArbor.onTransposed(ArborRatio(5, 4), 5); // the note moves to another ball and keeps its pitch
+        for (ArborLayer* layer : {shown.get(), hidden.get()}) {
+            QCOMPARE(layer->cardStack()->cardCount(), 1);
+            QCOMPARE(text(layer->cardStack()->cards().values().first(), "freqLabel"), QString("300.000 Hz"));
+        }
+        mArbor.onTransposed(ArborRatio(1, 1), 0);
+
+        // Rebuilding a drawing, or reloading the lattice under both layers.
         ArborBall* oldThree = ball("/3");
         QVERIFY(mArbor.load());
         QVERIFY(ball("/3") != oldThree && ball("/3")->isPlaying());
@@ -315,44 +319,6 @@ private slots:
             layer->rebuild();
             QCOMPARE(layer->cardStack()->cardCount() + layer->overlay()->connectorCount(), 0);
         }
-    }
-
-    void staffPositions_data()
-    {
-        QTest::addColumn<QString>("note");
-        QTest::addColumn<float>("position");
-        QTest::addColumn<QString>("mark");
-        QTest::addColumn<int>("ledgerLines");
-        const struct {
-            const char* note;
-            float position;
-            const char* mark;
-            int ledgers;
-        } rows[] = {
-            {"F5", 0, "", 0},      {"E4", 4, "", 0},  {"A3", 0, "", 0},    {"G2", 4, "", 0},     {"C4", 5, "", 1},
-            {"B3", -0.5f, "", 0},  {"E2", 5, "", 1},  {"C7", 1.5f, "15", 0}, {"D2", 2, "8", 0}, {"A0", 3.5f, "15", 0},
-            {"C0", 2.5f, "22", 0}, {"A5", -1, "", 1}, {"C6", 1.5f, "8", 0}, {"G5", -0.5f, "", 0},
-        };
-        for (const auto& r : rows)
-            QTest::newRow(r.note) << r.note << r.position << r.mark << r.ledgers;
-    }
-
-    void staffPositions()
-    {
-        QFETCH(QString, note);
-        QFETCH(float, position);
-        QFETCH(QString, mark);
-        QFETCH(int, ledgerLines);
-        const Note n(note, 0);
-        float p = CardWidget::getStaffLineForNote(n.mOctave < 4, n);
-        const int shift = CardWidget::shiftIntoStaff(p);
-        QCOMPARE(p, position);
-        QCOMPARE(CardWidget::octaveMarkText(shift), mark);
-        QCOMPARE(CardWidget::ledgerPositionsFor(p).size(), ledgerLines);
-        // Cents round halves upward and always carry a sign.
-        const QList<QPair<float, QString>> cents{{-0.4f, "+0"}, {-0.5f, "+0"}, {49.5f, "+50"}, {-49.4f, "-49"}};
-        for (const auto& row : cents)
-            QCOMPARE(CardWidget::centsText(row.first), row.second);
     }
 
     void changeSvgColor_data()
@@ -455,29 +421,41 @@ private slots:
         }
     }
 
-    // The octave mark sits over the clef outside the staff, and no text covers another, for notes
-    // of both clefs with ledger lines above and below, cents of both signs and long frequencies.
-    void cardTextsApart_data()
+    // With each note as 1/1, its card writes it on the staff with ledger lines and octave mark,
+    // the mark over the clef outside the staff; no text covers another on any card, for cents
+    // of both signs and long frequencies.
+    void staffAndTexts_data()
     {
         QTest::addColumn<QString>("note");
-        QTest::addColumn<float>("frequency");
-        QTest::newRow("C7, 15 above") << "C 7" << 2093.005f;
-        QTest::newRow("A0, 15 below") << "A 0" << 27.5f;
-        QTest::newRow("C4, ledger below") << "C 4" << 261.626f;
-        QTest::newRow("A5, ledger above") << "A 5" << 880.0f;
-        QTest::newRow("E2, bass ledger below") << "E 2" << 82.407f;
-        QTest::newRow("A8, long frequencies") << "A 8" << 7040.0f;
+        QTest::addColumn<float>("position");
+        QTest::addColumn<QString>("mark");
+        QTest::addColumn<int>("ledgerLines");
+        const struct {
+            const char* note;
+            float position;
+            const char* mark;
+            int ledgers;
+        } rows[] = {
+            {"F5", 0, "", 0},      {"E4", 4, "", 0},  {"A3", 0, "", 0},    {"G2", 4, "", 0},     {"C4", 5, "", 1},
+            {"B3", -0.5f, "", 0},  {"E2", 5, "", 1},  {"C7", 1.5f, "15", 0}, {"D2", 2, "8", 0}, {"A0", 3.5f, "15", 0},
+            {"C0", 2.5f, "22", 0}, {"A5", -1, "", 1}, {"C6", 1.5f, "8", 0}, {"G5", -0.5f, "", 0}, {"A8", -1, "22", 1},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r.note) << r.note << r.position << r.mark << r.ledgers;
     }
 
-    void cardTextsApart()
+    void staffAndTexts()
     {
         QFETCH(QString, note);
-        QFETCH(float, frequency);
+        QFETCH(float, position);
+        QFETCH(QString, mark);
+        QFETCH(int, ledgerLines);
         QFile style(ARBOR_SOURCE_DIR "/resources/style/style.qss");
         QVERIFY(style.open(QIODevice::ReadOnly));
         qApp->setStyleSheet(style.readAll());
-        ArborContext::settings()->mBaseNote = note;
-        mArbor.onBaseFrequencyChanged(frequency);
+        ArborContext::settings()->mBaseNote = note.left(1) + " " + note.mid(1);
+        ArborContext::settings()->mBaseFrequency = Note(note, 0).toFrequency();
+        mArbor.onBaseFrequencyChanged(ArborContext::settings()->mBaseFrequency);
         auto layer = makeLayer(ArborLeavesWidget::Grapes);
         for (const char* path : {"/", "/5", "/7", "/3/3", "/-2/-3", "/3/-5", "/-3/-7"}) {
             play(path);
@@ -490,51 +468,23 @@ private slots:
             for (QLabel* a : labels) {
                 QVERIFY2(c->rect().contains(a->geometry()), qPrintable(a->objectName()));
                 for (QLabel* b : labels)
-                    QVERIFY2(a == b || !a->geometry().intersects(b->geometry()), qPrintable(a->objectName() + " " + b->objectName() + " " + c->note().noteSpelling()));
+                    QVERIFY2(a == b || !a->geometry().intersects(b->geometry()),
+                             qPrintable(a->objectName() + " " + b->objectName() + " " + c->note().noteSpelling()));
             }
-            QLabel* mark = c->findChild<QLabel*>("octaveShiftLabel");
-            if (mark->text().isEmpty())
-                continue;
-            const int top = c->contentsRect().top();
-            QVERIFY(mark->geometry().bottom() < top + 2 * c->staffSpacing() || mark->y() > top + 6 * c->staffSpacing());
-            QVERIFY(c->children().indexOf(mark) > c->children().indexOf(c->clefWidget()));
         }
+        CardWidget* c = card(layer.get(), "/");
+        QCOMPARE(c->note().noteSpelling() + " " + text(c, "octaveShiftLabel"), note + " " + mark);
+        QCOMPARE(c->staffPosition(), position);
+        QCOMPARE(c->ledgerPositions().size(), ledgerLines);
+        const QRect at = c->findChild<QLabel*>("octaveShiftLabel")->geometry();
+        const int top = c->contentsRect().top();
+        QVERIFY(mark.isEmpty() || at.bottom() < top + 2 * c->staffSpacing() || at.top() > top + 6 * c->staffSpacing());
+        QVERIFY(c->children().indexOf(c->findChild<QLabel*>("octaveShiftLabel")) > c->children().indexOf(c->clefWidget()));
         qApp->setStyleSheet(QString());
-    }
-
-    // Every card follows what it shows: the 1/1 frequency and the
-    // transposition, in the shown layer and in the hidden one.
-    void cardsFollowTheLattice()
-    {
-        auto shown = makeLayer(ArborLeavesWidget::Circles);
-        auto hidden = makeLayer(ArborLeavesWidget::Grapes);
-        hidden->hide();
-        play("/3");
-        mArbor.onBaseFrequencyChanged(200.0f);
-        for (ArborLayer* layer : {shown.get(), hidden.get()})
-            QCOMPARE(text(card(layer, "/3"), "freqLabel"), QString("300.000 Hz"));
-        mArbor.onTransposed(ArborRatio(5, 4), 5); // the note moves to another ball and keeps its pitch
-        for (ArborLayer* layer : {shown.get(), hidden.get()}) {
-            QCOMPARE(layer->cardStack()->cardCount(), 1);
-            QCOMPARE(text(layer->cardStack()->cards().values().first(), "freqLabel"), QString("300.000 Hz"));
-        }
-    }
-
-    void hierarchyKeptWhenCardsAreRebuilt()
-    {
-        auto layer = makeLayer(ArborLeavesWidget::Grapes);
-        play("/3");
-        play("/-3");
-        card(layer.get(), "/3")->setCardHirarchy(4);
-        ArborContext::settings()->mAbsRelView = 1;
-        layer->view()->updateCardStack();
-        QCOMPARE(layer->cardStack()->cardCount(), 2);
-        QCOMPARE(card(layer.get(), "/3")->cardHirarchy(), 4);
-        QCOMPARE(layer->overlay()->connectorCount(), 2);
-        layer->cardStack()->raiseCardForBall(item(layer.get(), "/3"));
-        QCOMPARE(card(layer.get(), "/3")->cardHirarchy(), 0);
-        layer->cardStack()->hideCardForBall(item(layer.get(), "/5")); // has none: nothing happens
-        QCOMPARE(layer->cardStack()->cardCount(), 2);
+        // Cents round halves upward and always carry a sign.
+        const QList<QPair<float, QString>> cents{{-0.4f, "+0"}, {-0.5f, "+0"}, {49.5f, "+50"}, {-49.4f, "-49"}};
+        for (const auto& row : cents)
+            QCOMPARE(CardWidget::centsText(row.first), row.second);
     }
 
     // Unreadable glyph documents leave their widgets empty; the labels stay.
