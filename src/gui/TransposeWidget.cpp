@@ -73,6 +73,12 @@ void TransposeWidget::init(Qt::Orientation orientation)
     mResetButton->setObjectName(QStringLiteral("resetButton"));
     mResetButton->setText(QStringLiteral("="));
     mResetButton->setToolTip(tr("Reset transpose"));
+    // Light while there is something to reset, dim when not.
+    mResetButton->setStyleSheet(QStringLiteral(
+        "PrimeToggleButton { background-color: #a8a69c; color: #141414; }"
+        "PrimeToggleButton:hover:!pressed { background-color: #bab8ae; }"
+        "PrimeToggleButton:pressed { background-color: #c4c4bb; }"
+        "PrimeToggleButton:disabled { background-color: #333330; color: #a0a098; }"));
     resetRow->addWidget(mResetButton, 0, Qt::AlignCenter);
     mainLayout->addLayout(resetRow);
 

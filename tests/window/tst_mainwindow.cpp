@@ -6,14 +6,22 @@
 #include "ArborView.h"
 #include "ArborWidget.h"
 #include "DiagnosticsDialog.h"
+#include "Downloader.h"
 #include "MainWindow.h"
 #include "OptionsDialog.h"
 #include "PrimeToggleButton.h"
 #include "TransposeButton.h"
 #include "TransposeWidget.h"
 #include "TweakDialog.h"
+#include "UpdateDialog.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QLineEdit>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTextEdit>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
@@ -71,6 +79,54 @@ class MainWindowTest : public QObject, public WindowFixture
 
     TransposeWidget* transpose() { return child<TransposeWidget>("transposeWidget"); }
     QString counter(int step) { return transpose()->transposeButton(step)->label()->text(); }
+
+    static double luminance(QColor c)
+    {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    }
+
+    // Every text of a window (its labels, buttons, tabs, menus, fields and
+    // lists, enabled or not) against the colour that most of its place shows
+    // on the screen: the text's colour is the one that stands out most there,
+    // in fields and lists the palette's text colour.
+    static QString unreadable(QWidget* window)
+    {
+        const QImage shot = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QStringList out;
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            const bool field = qobject_cast<QAbstractItemView*>(w) || qobject_cast<QTextEdit*>(w) ||
+                               qobject_cast<QLineEdit*>(w);
+            QString text = field ? "field" : w->property("text").toString();
+            if (auto* combo = qobject_cast<QComboBox*>(w))
+                text = combo->currentText();
+            if (auto* tabs = qobject_cast<QTabBar*>(w))
+                text = tabs->tabText(0);
+            const QRect place = QRect(w->mapTo(window, QPoint()), w->size()) & shot.rect();
+            if (!w->isVisible() || text.isEmpty() || place.isEmpty())
+                continue;
+            QHash<QRgb, int> counts;
+            for (int y = place.top(); y <= place.bottom(); ++y)
+                for (int x = place.left(); x <= place.right(); ++x)
+                    ++counts[shot.pixel(x, y)];
+            const QRgb ground = std::max_element(counts.begin(), counts.end()).key();
+            double ratio = 21;
+            auto against = [&](QColor c) {
+                const double a = luminance(c), b = luminance(QColor(ground));
+                return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+            };
+            if (field) {
+                ratio = against(w->palette().color(QPalette::Text));
+            } else {
+                ratio = 1;
+                for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+                    ratio = std::max(ratio, against(QColor(it.key())));
+            }
+            if (ratio < 4.5)
+                out << QString("%1 %2 \"%3\": %4").arg(w->metaObject()->className(), w->objectName(), text).arg(ratio);
+        }
+        return out.join("; ");
+    }
 
 private slots:
     void initTestCase()
@@ -428,6 +484,45 @@ private slots:
                 showsNewRoot |= item->ball() == mArbor->rootBall();
             QVERIFY2(showsNewRoot, name);
         }
+    }
+
+    // Every text in every window the program opens reads at 4.5:1 or more
+    // (WCAG AA) with the program's style sheet: the main window, each page of
+    // the options, the diagnostics, the "Open Patch" file dialog, a failed
+    // download and the update window with its changelog.
+    void contrast()
+    {
+        QVERIFY(mApp->loadStyleSheet());
+        QCOMPARE(unreadable(mWindow.get()), QString());
+        click("optionsButton");
+        auto* tabs = mWindow->optionsDialog()->findChild<QTabWidget*>();
+        for (int page = 0; page < tabs->count(); ++page) {
+            tabs->setCurrentIndex(page);
+            QCOMPARE(unreadable(mWindow->optionsDialog()), QString());
+        }
+        mWindow->optionsDialog()->close();
+        mWindow->diagnosticsDialog()->show();
+        QCOMPARE(unreadable(mWindow->diagnosticsDialog()), QString());
+        QString inFileDialog = "not opened";
+        QTimer::singleShot(0, [&] {
+            QWidget* files = QApplication::activeModalWidget();
+            inFileDialog = files->windowTitle() == "Open Patch" ? unreadable(files) : files->windowTitle();
+            files->close();
+        });
+        click("loadPatchButton");
+        QCOMPARE(inFileDialog, QString());
+        Downloader download;
+        download.setDownloadDir(mElsewhere.path());
+        download.show();
+        download.startDownload(QUrl("http://127.0.0.1:9/Arbor.zip"));
+        QTRY_COMPARE(download.findChild<QLabel*>("downloadLabel")->text(), QString("Download failed"));
+        QCOMPARE(unreadable(&download), QString());
+        UpdateDialog update;
+        update.findChild<QTextEdit*>()->setPlainText("Cards that a musician can read.");
+        update.show();
+        for (QWidget* part : update.findChildren<QWidget*>())
+            part->show();
+        QCOMPARE(unreadable(&update), QString());
     }
 };
 
