@@ -48,6 +48,9 @@ QString configFolder()
     return QStandardPaths::writableLocation(QStandardPaths::DataLocation);
 }
 
+const QSize MIN_WINDOW_SIZE(880, 640);
+const int MIN_MACRO_SLIDER_WIDTH = 60;
+
 QSpacerItem* spacer(int w, int h, QSizePolicy::Policy hp, QSizePolicy::Policy vp)
 {
     return new QSpacerItem(w, h, hp, vp);
@@ -101,7 +104,6 @@ MainWindow::MainWindow(Arbor* arbor)
     mSwitcher->setObjectName(QStringLiteral("viewSwitcher"));
     mSwitcher->setTextFormat(Qt::RichText);
     mSwitcher->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
-    mSwitcher->move(108, 124);
     showActiveView();
     mAbsRelSwitcher = new QLabel(mCentralWidget);
     mAbsRelSwitcher->setObjectName(QStringLiteral("absRelSwitcher"));
@@ -162,6 +164,9 @@ void MainWindow::buildForm()
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(QStringLiteral("Elmsby Vudiru Arbor"));
     resize(687, 409);
+    // Small enough for a 1280 x 720 screen, large enough that sliders and
+    // balls stay usable.
+    setMinimumSize(MIN_WINDOW_SIZE);
 
     mCentralWidget = new QWidget(this);
     mCentralWidget->setObjectName(QStringLiteral("centralWidget"));
@@ -249,6 +254,7 @@ void MainWindow::buildForm()
             label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         auto* slider = new QSlider(Qt::Horizontal, topFrame);
         slider->setObjectName(QStringLiteral("macroSlider%1").arg(k));
+        slider->setMinimumWidth(MIN_MACRO_SLIDER_WIDTH);
         slider->setRange(0, 120);
         slider->setPageStep(12);
         slider->setValue(60);
@@ -681,6 +687,11 @@ void MainWindow::showActiveView()
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
+    // The view switcher sits in the lattice's top left corner.
+    if (mSwitcher && mCentralStack) {
+        mSwitcher->move(mCentralStack->mapTo(mCentralWidget, QPoint(8, 6)));
+        mSwitcher->raise();
+    }
     if (mInfoLabel1)
         onTransposeChanged(); // the readout is elided to the new width
 }

@@ -30,7 +30,7 @@ void TransposeWidget::init(Qt::Orientation orientation)
     Arbor* arbor = ArborContext::lattice();
 
     auto* mainLayout = new QBoxLayout(vertical ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
-    mainLayout->setSpacing(6);
+    mainLayout->setSpacing(2); // the column fits a 720-pixel screen
     mainLayout->setContentsMargins(0, 0, 0, 0);
 
     for (int p : ArborConstants::PRIMES) {

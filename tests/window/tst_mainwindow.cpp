@@ -2,6 +2,7 @@
 
 #include "ArborBallWidget.h"
 #include "ArborConstants.h"
+#include "LayoutConstants.h"
 #include "ArborLayer.h"
 #include "ArborView.h"
 #include "ArborWidget.h"
@@ -448,6 +449,21 @@ private slots:
         QVERIFY(first.isNull());
         QCOMPARE(shown()->pos(), place);
         shown()->close();
+    }
+
+    // At its smallest the window fits a 1280 x 720 screen with usable sliders
+    // and balls, and the view switcher sits clear of the patch box.
+    void smallestWindow()
+    {
+        const QSize before = mWindow->size();
+        mWindow->resize(1, 1);
+        QTRY_COMPARE(mWindow->size(), mWindow->minimumSize());
+        QVERIFY(mWindow->minimumSizeHint().height() <= 640 && mWindow->width() <= 1280 && mWindow->height() <= 640);
+        QVERIFY(child("macroSlider1")->width() >= 60);
+        QVERIFY(child<ArborLayer>("grapeLayer")->view()->transform().m11() * ArborConstants::BALL_DIAMETER >= 8);
+        auto place = [this](QWidget* w) { return QRect(w->mapTo(mWindow.get(), QPoint()), w->size()); };
+        QVERIFY(!place(menu()).intersects(place(child("viewSwitcher"))));
+        mWindow->resize(before);
     }
 
     // Both switchers; the window starts in grapes (as saved) and relative mode.
