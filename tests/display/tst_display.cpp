@@ -395,23 +395,20 @@ private slots:
             play(path);
         const int limit = view->height() - 12;
         QTRY_COMPARE(layer->cardStack()->width(), columns * (CardWidget::defaultCardSize().width() + 4) - 4);
-        QList<CardWidget*> cards;
+        QStringList sounding; // in the height order of their balls
         for (const QString& path : byHeight)
-            if (CardWidget* c = card(layer.get(), path))
-                cards << c;
-        QCOMPARE(cards.size(), paths.isEmpty() ? 4 : paths.size());
-        for (int i = 0; i < cards.size(); ++i) {
-            QVERIFY(cards[i]->y() >= 0 && cards[i]->geometry().bottom() < limit);
-            QVERIFY(cards[i]->geometry().right() < layer->cardStack()->width());
-            for (int j = i + 1; j < cards.size(); ++j) {
-                QVERIFY(!cards[i]->geometry().intersects(cards[j]->geometry()));
-                QVERIFY(cards[i]->x() != cards[j]->x() || cards[i]->y() < cards[j]->y());
+            if (card(layer.get(), path))
+                sounding << path;
+        QCOMPARE(sounding.size(), paths.isEmpty() ? 4 : paths.size());
+        for (int i = 0; i < sounding.size(); ++i) {
+            const QRect a = card(layer.get(), sounding[i])->geometry();
+            QVERIFY(a.top() >= 0 && a.bottom() < limit && a.right() < layer->cardStack()->width());
+            for (int j = i + 1; j < sounding.size(); ++j) {
+                const QRect b = card(layer.get(), sounding[j])->geometry();
+                QVERIFY(!a.intersects(b) && (a.x() != b.x() || a.y() < b.y()));
             }
         }
         // Alone, the highest and the lowest card sit at their balls as far as the edges allow.
-        QStringList sounding;
-        for (CardWidget* c : cards)
-            sounding << c->ball()->path().toString();
         for (const QString& lone : {sounding.first(), sounding.last()}) {
             for (const QString& path : sounding)
                 play(path, path == lone);
