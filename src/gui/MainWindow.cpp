@@ -148,7 +148,7 @@ MainWindow::MainWindow(Arbor* arbor)
     mDiagnosticsDialog = new DiagnosticsDialog(this);
     mTweakDialog = new TweakDialog(this);
     connect(mTweakDialog, &TweakDialog::updateRequested, this, &MainWindow::updateTweaks);
-    mOptionsDialog = new OptionsDialog(this);
+    mOptionsDialog = newOptionsDialog();
 
     // 7. layout constants
     registerTweaks();
@@ -771,10 +771,20 @@ void MainWindow::on_optionsButton_clicked()
         return;
     }
     delete mOptionsDialog;
-    mOptionsDialog = new OptionsDialog(this);
+    mOptionsDialog = newOptionsDialog();
     if (!mOptionsDialogPosition.isNull())
         mOptionsDialog->rePosition(mOptionsDialogPosition);
     mOptionsDialog->show();
+}
+
+// The cards spell their notes from the 1/1 note's name: a new name (even of
+// the same pitch) rebuilds them in both layers.
+OptionsDialog* MainWindow::newOptionsDialog()
+{
+    auto* dialog = new OptionsDialog(this);
+    for (ArborLayer* layer : {mCircleLayer, mGrapeLayer})
+        connect(dialog, &OptionsDialog::baseNoteChanged, layer, &ArborLayer::refresh);
+    return dialog;
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event)

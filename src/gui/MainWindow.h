@@ -88,6 +88,7 @@ protected:
 
 private:
     void showActiveView();
+    OptionsDialog* newOptionsDialog();
     void buildForm();
     void initPatchMenu();
     void loadDefaultPatch();

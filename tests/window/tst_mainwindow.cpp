@@ -6,6 +6,8 @@
 #include "ArborLayer.h"
 #include "ArborView.h"
 #include "ArborWidget.h"
+#include "CardStackWidget.h"
+#include "CardWidget.h"
 #include "DiagnosticsDialog.h"
 #include "Downloader.h"
 #include "MainWindow.h"
@@ -104,7 +106,7 @@ class MainWindowTest : public QObject, public WindowFixture
             if (auto* tabs = qobject_cast<QTabBar*>(w))
                 text = tabs->tabText(0);
             const QRect place = QRect(w->mapTo(window, QPoint()), w->size()) & shot.rect();
-            if (!w->isVisible() || text.isEmpty() || place.isEmpty())
+            if (!w->isVisible() || w->window() != window || text.isEmpty() || place.isEmpty())
                 continue;
             QHash<QRgb, int> counts;
             for (int y = place.top(); y <= place.bottom(); ++y)
@@ -441,6 +443,18 @@ private slots:
         };
         click("optionsButton");
         QPointer<OptionsDialog> first = shown();
+        // A new name for the same 1/1 pitch respells the cards of both layers.
+        mArbor->onNoteToggled(ArborRatio(1, 1), true);
+        QComboBox* notes = nullptr;
+        for (QComboBox* box : first->findChildren<QComboBox*>())
+            notes = box->count() == 137 ? box : notes; // the 1/1 note menu
+        for (const char* note : {"C# 4", "Db 4"}) {
+            notes->setCurrentText(note);
+            drain();
+            for (ArborLayer* layer : mWindow->findChildren<ArborLayer*>())
+                QCOMPARE(layer->cardStack()->cards().values().first()->note().noteSpelling(), QString(note).remove(' '));
+        }
+        mArbor->onNoteToggled(ArborRatio(1, 1), false);
         first->move(200, 150);
         const QPoint place = first->pos();
         click("optionsButton");
