@@ -100,7 +100,8 @@ MainWindow::MainWindow(Arbor* arbor)
     mCentralStack->setCurrentIndex(settings->mCirclesView ? 0 : 1);
 
     // 3. switchers, relative view, hidden preset controls
-    mSwitcher = new QLabel(mCentralWidget);
+    mSwitcher = new QLabel(mCentralStack); // in the lattice's top left corner, over the pages
+    mSwitcher->move(8, 6);
     mSwitcher->setObjectName(QStringLiteral("viewSwitcher"));
     mSwitcher->setTextFormat(Qt::RichText);
     mSwitcher->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
@@ -682,16 +683,12 @@ void MainWindow::showActiveView()
     mSwitcher->setText(QStringLiteral("<style type='text/css'>a { text-decoration: none; color: #b4b4aa; }</style>")
                        + entry(1, "grapes", tr("Grapes")) + QStringLiteral(" | ") + entry(0, "circles", tr("Flowers")));
     mSwitcher->adjustSize();
+    mSwitcher->raise(); // the stack raises the page it shows
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    // The view switcher sits in the lattice's top left corner.
-    if (mSwitcher && mCentralStack) {
-        mSwitcher->move(mCentralStack->mapTo(mCentralWidget, QPoint(8, 6)));
-        mSwitcher->raise();
-    }
     if (mInfoLabel1)
         onTransposeChanged(); // the readout is elided to the new width
 }

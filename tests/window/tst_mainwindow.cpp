@@ -2,7 +2,6 @@
 
 #include "ArborBallWidget.h"
 #include "ArborConstants.h"
-#include "LayoutConstants.h"
 #include "ArborLayer.h"
 #include "ArborView.h"
 #include "ArborWidget.h"
@@ -10,6 +9,7 @@
 #include "CardWidget.h"
 #include "DiagnosticsDialog.h"
 #include "Downloader.h"
+#include "LayoutConstants.h"
 #include "MainWindow.h"
 #include "OptionsDialog.h"
 #include "PrimeToggleButton.h"
@@ -20,17 +20,17 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
-#include <QLineEdit>
-#include <QTabBar>
-#include <QTabWidget>
-#include <QTimer>
-#include <QTextEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QStandardPaths>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QTimer>
 
 class MainWindowTest : public QObject, public WindowFixture
 {
