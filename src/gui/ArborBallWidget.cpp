@@ -6,6 +6,7 @@
 #include "ArborStrutWidget.h"
 #include "ArborWidget.h"
 #include "CardStackWidget.h"
+#include "CardWidget.h"
 #include "LayoutConstants.h"
 #include "PdPlayer.h"
 #include "Settings.h"
@@ -82,7 +83,7 @@ const ArborBall* ArborBallWidget::ball() const
 
 bool ArborBallWidget::isSounding() const
 {
-    return mBall && mBall->isPlaying() && mBall->isEnabled();
+    return mBall && mBall->isPlaying();
 }
 
 void ArborBallWidget::updateBall()
@@ -170,7 +171,9 @@ QRectF ArborBallWidget::boundingRect() const
 
 void ArborBallWidget::applyEnabled(bool enabled)
 {
-    setVisible(enabled);
+    // A note that sounds stays in sight, with its card, until it stops,
+    // even when its prime is switched off under it.
+    setVisible(enabled || isSounding());
     for (ArborStrutWidget* strut : mStruts)
         strut->setVisible(enabled);
 }
@@ -178,9 +181,10 @@ void ArborBallWidget::applyEnabled(bool enabled)
 void ArborBallWidget::onPlayingChanged()
 {
     updateBall();
-    if (!mBall || !mBall->isEnabled() || !mStack)
+    applyEnabled(mBall && mBall->isEnabled());
+    if (!mStack)
         return;
-    if (mBall->isPlaying())
+    if (isSounding())
         mStack->showCardForBall(this);
     else
         mStack->hideCardForBall(this);
@@ -189,12 +193,8 @@ void ArborBallWidget::onPlayingChanged()
 void ArborBallWidget::onEnabledChanged(bool enabled)
 {
     applyEnabled(enabled);
-    if (!mBall || !mBall->isPlaying() || !mStack)
-        return;
-    if (enabled)
-        mStack->showCardForBall(this);
-    else
-        mStack->hideCardForBall(this);
+    if (isSounding() && mStack)
+        mStack->showCardForBall(this, mStack->cardForBall(this) ? mStack->cardForBall(this)->cardHirarchy() : 0);
 }
 
 void ArborBallWidget::queueNoteEvent()

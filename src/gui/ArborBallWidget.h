@@ -28,7 +28,7 @@ public:
     // reloaded); the item then stays as it is until the scene is rebuilt.
     const ArborBall* ball() const;
     int diameter() const { return mDiameter; }
-    bool isSounding() const;  // the ball is playing and enabled
+    bool isSounding() const;  // the ball is playing (also when its prime was switched off since)
 
     void updateBall();
     void updateColor(QColor colour, bool isRoot);

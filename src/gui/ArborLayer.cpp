@@ -55,7 +55,18 @@ void ArborLayer::init(ArborLeavesWidget::View view, Arbor* arbor)
     // not, rebuilds from the new root. Queued, so that whoever reloads has
     // applied its layout changes first.
     if (arbor)
+    {
         connect(arbor, &Arbor::rootBallReplaced, this, &ArborLayer::rebuild, Qt::QueuedConnection);
+        // Cards and colours show the 1/1 frequency and the transposition:
+        // every layer, shown or not, follows both.
+        connect(arbor, &Arbor::transposeOrBaseFrequencyChanged, this, &ArborLayer::refresh);
+    }
+}
+
+void ArborLayer::refresh()
+{
+    mView->updateArborBalls();
+    mView->updateCardStack();
 }
 
 void ArborLayer::rebuild()

@@ -27,6 +27,10 @@ public:
     // keeps items of balls that are gone.
     void rebuild();
 
+    // Recolours the balls and rebuilds every card from the current lattice
+    // state and options (1/1 frequency, transposition, relative/absolute).
+    void refresh();
+
     ArborView* view() const { return mView; }
     CardStackWidget* cardStack() const { return mStack; }
     CardConnectorOverlay* overlay() const { return mOverlay; }

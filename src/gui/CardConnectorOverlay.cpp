@@ -63,8 +63,11 @@ void CardConnectorOverlay::paintEvent(QPaintEvent*)
         };
         const QPoint right = toOverlay(centre + QPointF(r, 0));
         const QPoint left = toOverlay(centre - QPointF(r, 0));
-        const QPoint cardTopLeft = mapFromGlobal(card->parentWidget()->mapToGlobal(card->pos()));
-        painter.drawLine(right, QPoint(cardTopLeft.x(), right.y()));
+        // To the card's left edge: at the ball's height when the card is
+        // beside it, else at the card's nearest point.
+        const QRect cardRect(mapFromGlobal(card->parentWidget()->mapToGlobal(card->pos())), card->size());
+        const int cardY = qBound(cardRect.top() + 8, right.y(), cardRect.bottom() - 8);
+        painter.drawLine(right, QPoint(cardRect.left(), cardY));
         painter.drawLine(right, left);
     }
 }

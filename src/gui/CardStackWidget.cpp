@@ -8,9 +8,15 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace
 {
+// Space between two cards that are pushed apart.
+const int CARD_GAP = 4;
+
 const char* const GLYPH_FILES[CardStackWidget::GlyphCount] = {
     "trebleclef.svg", "bassclef.svg", "doubleflat.svg", "flat.svg", "sharp.svg", "doublesharp.svg", "note.svg"};
 }
@@ -87,14 +93,12 @@ void CardStackWidget::showCardForBall(const ArborBallWidget* ball)
     auto* card = new CardWidget(ball->ball(), this);
     card->ensurePolished();  // the style sheet's size applies from here
     card->resize(card->sizeHint());
-    if (card->width() > minimumWidth())
-        setMinimumWidth(card->width());  // the column must hold a whole card
-    updatePosition(ball, card);
     card->show();
     card->raise();
     if (mOverlay)
         mOverlay->addConnector(ball, card);
     mCards.insert(ball, card);
+    updatePositions();
 }
 
 void CardStackWidget::showCardForBall(const ArborBallWidget* ball, int hierarchy)
@@ -114,6 +118,8 @@ void CardStackWidget::hideCardForBall(const ArborBallWidget* ball)
         mOverlay->removeConnector(ball);
     mCards.remove(ball);
     delete card;
+    // Later: the ball items may be going one after another just now.
+    QTimer::singleShot(0, this, &CardStackWidget::updatePositions);
 }
 
 void CardStackWidget::raiseCardForBall(const ArborBallWidget* ball)
@@ -136,22 +142,46 @@ void CardStackWidget::updateCards()
     }
 }
 
-void CardStackWidget::updatePositions()
+int CardStackWidget::ballHeight(const ArborBallWidget* ball) const
 {
-    for (auto it = mCards.constBegin(); it != mCards.constEnd(); ++it)
-        updatePosition(it.key(), it.value());
+    return mView ? mView->mapFromScene(ball->scenePos()).y() : 0;
 }
 
-void CardStackWidget::updatePosition(const ArborBallWidget* ball, CardWidget* card)
+void CardStackWidget::updatePositions()
 {
-    if (!ball || !card || !mView)
+    if (!mView || mCards.isEmpty())
         return;
-    const int ballY = mView->mapFromScene(ball->scenePos()).y();
-    int y = ballY - card->height() / 2;
-    if (y < 0)
-        y = 0;
+    // Cards in the height order of their balls. When one column cannot
+    // hold them all apart, they go into as many columns as needed, taken in
+    // turn, so that neighbouring notes sit side by side.
+    QList<const ArborBallWidget*> balls = mCards.keys();
+    std::stable_sort(balls.begin(), balls.end(), [this](const ArborBallWidget* a, const ArborBallWidget* b) {
+        return ballHeight(a) < ballHeight(b);
+    });
+    const int cardHeight = mCards.value(balls.first())->height();
+    const int cardWidth = mCards.value(balls.first())->width();
     const int limit = mView->height() - mBottomMargin;
-    if (y + card->height() > limit)
-        y = limit - card->height();
-    card->move(0, y);
+    const int perColumn = std::max(1, (limit + CARD_GAP) / (cardHeight + CARD_GAP));
+    const int columns = (balls.size() + perColumn - 1) / perColumn;
+    setMinimumWidth(columns * cardWidth + (columns - 1) * CARD_GAP);
+    for (int column = 0; column < columns; ++column)
+    {
+        QList<const ArborBallWidget*> own;
+        for (int i = column; i < balls.size(); i += columns)
+            own << balls.at(i);
+        // Each card as near its ball as the others allow: pushed down below
+        // the one above, then back up from the bottom edge.
+        QList<int> ys;
+        for (const ArborBallWidget* ball : own)
+        {
+            const int wanted = std::max(0, ballHeight(ball) - cardHeight / 2);
+            ys << (ys.isEmpty() ? wanted : std::max(wanted, ys.last() + cardHeight + CARD_GAP));
+        }
+        for (int i = ys.size() - 1; i >= 0; --i)
+            ys[i] = std::max(0, std::min(ys.at(i), (i + 1 < ys.size() ? ys.at(i + 1) - CARD_GAP : limit) - cardHeight));
+        for (int i = 0; i < own.size(); ++i)
+            mCards.value(own.at(i))->move(column * (cardWidth + CARD_GAP), ys.at(i));
+    }
+    if (mOverlay)
+        mOverlay->update();
 }

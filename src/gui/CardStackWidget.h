@@ -10,7 +10,8 @@ class CardConnectorOverlay;
 class CardWidget;
 
 // The column of note cards beside the lattice: one card per sounding ball
-// item, each at the height of its ball. Also holds the note glyph documents
+// item, each as near the height of its ball as the others allow, none
+// covering another (more columns when one cannot hold them). Also holds the note glyph documents
 // the cards draw with.
 class CardStackWidget : public QWidget
 {
@@ -40,7 +41,6 @@ public:
     void hideCardForBall(const ArborBallWidget* ball);
     void raiseCardForBall(const ArborBallWidget* ball);
     void updateCards();
-    void updatePosition(const ArborBallWidget* ball, CardWidget* card);
 
     const QByteArray& svg(Glyph glyph) const;
     void setSvg(Glyph glyph, const QByteArray& data);  // replaces a loaded document
@@ -57,6 +57,8 @@ public slots:
     void updatePositions();
 
 private:
+    int ballHeight(const ArborBallWidget* ball) const;  // in the view's coordinates
+
     QHash<const ArborBallWidget*, CardWidget*> mCards;
     QByteArray mSvgs[GlyphCount];
     int mBottomMargin = 0;

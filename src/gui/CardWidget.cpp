@@ -74,6 +74,8 @@ CardWidget::CardWidget(const ArborBall* ball, CardStackWidget* stack)
     mOctaveShiftLabel = makeLabel("octaveShiftLabel", QString());
     mEnharmonicLabel = makeLabel("enharmonicLabel", "enh");
     mEnharmonicLabel->setVisible(mNote.mEnharmonic);
+    mPrimeOffLabel = makeLabel("primeOffLabel", tr("prime off"));
+    mPrimeOffLabel->setVisible(ball && !ball->isEnabled());
 
     // Clef.
     mBassClef = mNote.mOctave < 4;
@@ -130,6 +132,10 @@ CardWidget::CardWidget(const ArborBall* ball, CardStackWidget* stack)
     mStaffPosition = getStaffLineForNote(mBassClef, mNote);
     mOctaveShift = shiftIntoStaff(mStaffPosition);
     mOctaveShiftLabel->setText(octaveMarkText(mOctaveShift));
+
+    // The glyphs came last: the texts go back on top of them.
+    for (QLabel* label : findChildren<QLabel*>())
+        label->raise();
 }
 
 QLabel* CardWidget::makeLabel(const char* name, const QString& text)
@@ -327,12 +333,13 @@ void CardWidget::resizeEvent(QResizeEvent* event)
 
     // Cents above or below the note head.
     const QSize centsHint = mCentsLabel->sizeHint();
-    const int centsX = headX + headWidth / 2 - centsHint.width() / 2;
-    int centsY;
-    if (mCentsLabel->text().startsWith('+'))
-        centsY = std::min(headTop - centsHint.height() - 3, top - 3);
-    else
-        centsY = std::max(bottom - centsHint.height() + 3, headTop + headHeight + 3);
+    // Centred on the note head, but kept within the staff field, clear of the
+    // clef's octave mark and of the name block to the right.
+    const int centsX = std::max(left + clefWidth / 2 + 8, std::min(headX + headWidth / 2 - centsHint.width() / 2,
+                                                                   left + 68 - centsHint.width()));
+    // Above the staff when the note is sharp of its equal-tempered pitch,
+    // below when flat: in the card's top or bottom row.
+    const int centsY = mCentsLabel->text().startsWith('+') ? top - 3 : bottom + 3 - centsHint.height();
     mCentsLabel->setGeometry(centsX, centsY, centsHint.width(), centsHint.height());
 
     // Name block.
@@ -355,23 +362,23 @@ void CardWidget::resizeEvent(QResizeEvent* event)
     }
     const QSize enhHint = mEnharmonicLabel->sizeHint();
     mEnharmonicLabel->setGeometry(right - enhHint.width(), top, enhHint.width(), enhHint.height());
+    const QSize offHint = mPrimeOffLabel->sizeHint();
+    mPrimeOffLabel->setGeometry(right - offHint.width(), bottom + 1 - offHint.height(), offHint.width(), offHint.height());
     const QSize ratioHint = mRatioLabel->sizeHint();
     const int ratioY = nameY + noteHint.height() + 20;
     mRatioLabel->setGeometry(nameX, ratioY, ratioHint.width(), ratioHint.height());
     const QSize freqHint = mFreqLabel->sizeHint();
     mFreqLabel->setGeometry(nameX, ratioY + ratioHint.height(), freqHint.width(), freqHint.height());
 
-    // Octave mark centred on the clef.
+    // Octave mark centred on the clef, outside the staff: above the top
+    // line when the note sounds higher than written, below the bottom line
+    // when it sounds lower.
     if (!mOctaveShiftLabel->text().isEmpty())
     {
         const QSize shiftHint = mOctaveShiftLabel->sizeHint();
-        int shiftX = left + clefWidth / 2 - shiftHint.width() / 2;
-        int shiftY = 10;
-        if (mOctaveShift < 0)
-        {
-            shiftX -= 9;
-            shiftY = 52;
-        }
+        const int shiftX = left + clefWidth / 2 - shiftHint.width() / 2;
+        const int shiftY = mOctaveShift > 0 ? std::max(top - 3, int(top + 2 * s) - shiftHint.height())
+                                            : std::min(int(top + 6 * s) + 2, bottom + 3 - shiftHint.height());
         mOctaveShiftLabel->setGeometry(shiftX, shiftY, shiftHint.width(), shiftHint.height());
     }
 }

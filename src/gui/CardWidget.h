@@ -82,6 +82,7 @@ private:
     QLabel* mFreqLabel = nullptr;
     QLabel* mOctaveShiftLabel = nullptr;
     QLabel* mEnharmonicLabel = nullptr;
+    QLabel* mPrimeOffLabel = nullptr;  // the ball's prime was switched off while it sounds
     float mStaffSpacing = 0;
     float mStaffPosition = 0;
     int mOctaveShift = 0;

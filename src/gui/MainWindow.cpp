@@ -34,6 +34,7 @@
 #include <QSlider>
 #include <QSpacerItem>
 #include <QStackedWidget>
+#include <QResizeEvent>
 #include <QStandardPaths>
 #include <QThread>
 #include <QToolButton>
@@ -46,6 +47,9 @@ QString configFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::DataLocation);
 }
+
+const QSize MIN_WINDOW_SIZE(880, 640);
+const int MIN_MACRO_SLIDER_WIDTH = 60;
 
 QSpacerItem* spacer(int w, int h, QSizePolicy::Policy hp, QSizePolicy::Policy vp)
 {
@@ -96,16 +100,12 @@ MainWindow::MainWindow(Arbor* arbor)
     mCentralStack->setCurrentIndex(settings->mCirclesView ? 0 : 1);
 
     // 3. switchers, relative view, hidden preset controls
-    mSwitcher = new QLabel(mCentralWidget);
+    mSwitcher = new QLabel(mCentralStack); // in the lattice's top left corner, over the pages
+    mSwitcher->move(8, 6);
     mSwitcher->setObjectName(QStringLiteral("viewSwitcher"));
     mSwitcher->setTextFormat(Qt::RichText);
     mSwitcher->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
-    mSwitcher->move(108, 124);
-    mSwitcher->setText(QStringLiteral(
-        "<style type='text/css'>a { text-decoration: none; }a:link { color: #b4b4aa; }"
-        "a:hover { color: #c4c4ba; }</style><a href='grapes'>Grapes</a> | "
-        "<a href='circles'>Flowers</a>"));
-    mSwitcher->adjustSize();
+    showActiveView();
     mAbsRelSwitcher = new QLabel(mCentralWidget);
     mAbsRelSwitcher->setObjectName(QStringLiteral("absRelSwitcher"));
     settings->mAbsRelView = 0;
@@ -149,7 +149,7 @@ MainWindow::MainWindow(Arbor* arbor)
     mDiagnosticsDialog = new DiagnosticsDialog(this);
     mTweakDialog = new TweakDialog(this);
     connect(mTweakDialog, &TweakDialog::updateRequested, this, &MainWindow::updateTweaks);
-    mOptionsDialog = new OptionsDialog(this);
+    mOptionsDialog = newOptionsDialog();
 
     // 7. layout constants
     registerTweaks();
@@ -165,6 +165,9 @@ void MainWindow::buildForm()
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(QStringLiteral("Elmsby Vudiru Arbor"));
     resize(687, 409);
+    // Small enough for a 1280 x 720 screen, large enough that sliders and
+    // balls stay usable.
+    setMinimumSize(MIN_WINDOW_SIZE);
 
     mCentralWidget = new QWidget(this);
     mCentralWidget->setObjectName(QStringLiteral("centralWidget"));
@@ -252,6 +255,7 @@ void MainWindow::buildForm()
             label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         auto* slider = new QSlider(Qt::Horizontal, topFrame);
         slider->setObjectName(QStringLiteral("macroSlider%1").arg(k));
+        slider->setMinimumWidth(MIN_MACRO_SLIDER_WIDTH);
         slider->setRange(0, 120);
         slider->setPageStep(12);
         slider->setValue(60);
@@ -275,6 +279,7 @@ void MainWindow::buildForm()
     optionsVolumeLayout->addWidget(mOptionsButton);
     mVolumeSlider = new QSlider(Qt::Vertical, topFrame);
     mVolumeSlider->setObjectName(QStringLiteral("volumeSlider"));
+    mVolumeSlider->setToolTip(tr("Master volume"));
     mVolumeSlider->setRange(0, 140);
     mVolumeSlider->setPageStep(14);
     mVolumeSlider->setValue(120);
@@ -327,6 +332,7 @@ void MainWindow::buildForm()
     horizontalLayout->setSpacing(12);
     mStopAllButton = new QToolButton(lowerFrame);
     mStopAllButton->setObjectName(QStringLiteral("stopAllButton"));
+    mStopAllButton->setToolTip(tr("Stop all: silence every sounding note"));
     mStopAllButton->setText(tr("Stop\nall"));
     mStopAllButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     horizontalLayout->addWidget(mStopAllButton);
@@ -335,6 +341,7 @@ void MainWindow::buildForm()
     verticalLayout_2->setSpacing(0);
     mMonoButton = new QToolButton(lowerFrame);
     mMonoButton->setObjectName(QStringLiteral("monoButton"));
+    mMonoButton->setToolTip(tr("Mono: a new note stops the one sounding"));
     mMonoButton->setText(tr("Mono"));
     mMonoButton->setCheckable(true);
     mMonoButton->setAutoExclusive(false);
@@ -342,6 +349,7 @@ void MainWindow::buildForm()
     mMonoButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     mPolyButton = new QToolButton(lowerFrame);
     mPolyButton->setObjectName(QStringLiteral("polyButton"));
+    mPolyButton->setToolTip(tr("Poly: notes sound together until clicked again"));
     mPolyButton->setText(tr("Poly"));
     mPolyButton->setCheckable(true);
     mPolyButton->setAutoExclusive(false);
@@ -621,6 +629,7 @@ void MainWindow::on_volumeSlider_valueChanged(int value)
     const float span = float(mVolumeSlider->maximum() - mVolumeSlider->minimum());
     const float level = span > 0 ? (value - mVolumeSlider->minimum()) / span : 0.0f;
     queue(ArborEvent(ArborEvent::MasterVolumeSet, level));
+    mVolumeSlider->setToolTip(tr("Master volume: %1 %").arg(qRound(level * 100.0f)));
 }
 
 void MainWindow::onVolumeChanged(float level)
@@ -664,12 +673,33 @@ ArborView* MainWindow::arborView() const
     return layer ? layer->view() : nullptr;
 }
 
+// The active arrangement is shown bold and underlined, the other one as a link.
+void MainWindow::showActiveView()
+{
+    auto entry = [this](int index, const char* link, const QString& name) {
+        return mCentralStack->currentIndex() == index ? QStringLiteral("<b><u>%1</u></b>").arg(name)
+                                                      : QStringLiteral("<a href='%1'>%2</a>").arg(link, name);
+    };
+    mSwitcher->setText(QStringLiteral("<style type='text/css'>a { text-decoration: none; color: #b4b4aa; }</style>")
+                       + entry(1, "grapes", tr("Grapes")) + QStringLiteral(" | ") + entry(0, "circles", tr("Flowers")));
+    mSwitcher->adjustSize();
+    mSwitcher->raise(); // the stack raises the page it shows
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    if (mInfoLabel1)
+        onTransposeChanged(); // the readout is elided to the new width
+}
+
 void MainWindow::onSwitcherClicked(const QString& link)
 {
     if (link == QLatin1String("circles"))
         mCentralStack->setCurrentIndex(0);
     else if (link == QLatin1String("grapes"))
         mCentralStack->setCurrentIndex(1);
+    showActiveView();
     if (ArborView* view = arborView())
         view->updateArborBalls();
 }
@@ -683,10 +713,8 @@ void MainWindow::onAbsRelSwitcherClicked(const QString& link)
         settings->mAbsRelView = 1;
     else if (link == QLatin1String("absolute2"))
         settings->mAbsRelView = 2;
-    if (ArborView* view = arborView()) {
-        view->updateArborBalls();
-        view->updateCardStack();
-    }
+    mCircleLayer->refresh();
+    mGrapeLayer->refresh();
 }
 
 void MainWindow::onTransposeChanged()
@@ -723,9 +751,6 @@ void MainWindow::onTransposeChanged()
                              + QStringLiteral("        ")
                              + tr("1/1 Frequency: %1 Hz").arg(QString::number(double(base), 'f', 3)));
     }
-
-    if (ArborView* view = arborView())
-        view->updateArborBalls();
 }
 
 // ---------------------------------------------------------------- dialogs
@@ -743,10 +768,20 @@ void MainWindow::on_optionsButton_clicked()
         return;
     }
     delete mOptionsDialog;
-    mOptionsDialog = new OptionsDialog(this);
+    mOptionsDialog = newOptionsDialog();
     if (!mOptionsDialogPosition.isNull())
         mOptionsDialog->rePosition(mOptionsDialogPosition);
     mOptionsDialog->show();
+}
+
+// The cards spell their notes from the 1/1 note's name: a new name (even of
+// the same pitch) rebuilds them in both layers.
+OptionsDialog* MainWindow::newOptionsDialog()
+{
+    auto* dialog = new OptionsDialog(this);
+    for (ArborLayer* layer : {mCircleLayer, mGrapeLayer})
+        connect(dialog, &OptionsDialog::baseNoteChanged, layer, &ArborLayer::refresh);
+    return dialog;
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event)

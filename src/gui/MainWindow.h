@@ -84,8 +84,11 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void showActiveView();
+    OptionsDialog* newOptionsDialog();
     void buildForm();
     void initPatchMenu();
     void loadDefaultPatch();

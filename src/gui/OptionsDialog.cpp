@@ -296,6 +296,7 @@ void OptionsDialog::onOneOneNoteChanged(int index)
     settings->mBaseFrequency = baseFrequencyFor(settings->mCalibrationFrequency, index);
     queueBaseFrequency(settings->mBaseFrequency);
     qDebug() << "New base frequency" << settings->mBaseFrequency << "for note" << settings->mBaseNote;
+    emit baseNoteChanged();
 }
 
 void OptionsDialog::onUpdateCheckFrequencyActivated(int index)

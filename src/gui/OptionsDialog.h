@@ -36,6 +36,10 @@ public:
 
     static constexpr int A4_INDEX = 68;
 
+signals:
+    // The 1/1 note's name changed (also to another name of the same pitch).
+    void baseNoteChanged();
+
 public slots:
     void onAudioDeviceMenuActivated(int index);
     void onCalibrationFreqEditValueChanged(int hz);

@@ -7,15 +7,27 @@
 
 #include <QDebug>
 
+#include <cmath>
+
 namespace
 {
+double luminance(const QColor& c)
+{
+    auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+// A background with black or white text, whichever reads better on it
+// (one of them always reaches a contrast of 4.5:1).
 QString colorRule(const char* selector, const QColor& c)
 {
-    return QStringLiteral("%1 { background-color: rgb(%2, %3, %4); }")
+    const bool blackText = (luminance(c) + 0.05) / 0.05 >= 1.05 / (luminance(c) + 0.05);
+    return QStringLiteral("%1 { background-color: rgb(%2, %3, %4); color: %5; }")
         .arg(QLatin1String(selector))
         .arg(c.red())
         .arg(c.green())
-        .arg(c.blue());
+        .arg(c.blue())
+        .arg(blackText ? QStringLiteral("#000000") : QStringLiteral("#ffffff"));
 }
 }
 
@@ -57,7 +69,7 @@ QString PrimeToggleButton::styleSheetFor(int prime)
     sheet += colorRule("PrimeToggleButton:checked:hover:!pressed", checkedHover);
     sheet += colorRule("PrimeToggleButton:!checked:hover:!pressed", uncheckedHover);
     sheet += QStringLiteral("PrimeToggleButton:pressed, PrimeToggleButton:checked:pressed "
-                            "{ background-color: #c4c4bb; }");
+                            "{ background-color: #c4c4bb; color: #000000; }");
     sheet += colorRule("PrimeToggleButton:disabled", c);
     return sheet;
 }

@@ -11,6 +11,8 @@
 #include <QDebug>
 #include <QLabel>
 
+#include <cstdlib>
+
 TransposeWidget::TransposeWidget(QWidget* parent)
     : QWidget(parent)
     , mResetEvent(ArborEvent::Transpose, 0.0f)
@@ -28,7 +30,7 @@ void TransposeWidget::init(Qt::Orientation orientation)
     Arbor* arbor = ArborContext::lattice();
 
     auto* mainLayout = new QBoxLayout(vertical ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
-    mainLayout->setSpacing(6);
+    mainLayout->setSpacing(2); // the column fits a 720-pixel screen
     mainLayout->setContentsMargins(0, 0, 0, 0);
 
     for (int p : ArborConstants::PRIMES) {
@@ -53,6 +55,7 @@ void TransposeWidget::init(Qt::Orientation orientation)
             row->addWidget(primeButton);
             row->addWidget(vertical ? up : down);
             row->addWidget(upLabel);
+            connect(primeButton, &QAbstractButton::toggled, this, &TransposeWidget::onTransposeChanged);
             if (arbor) {
                 connect(arbor, &Arbor::transposeOrBaseFrequencyChanged, down,
                         &TransposeButton::onTransposeChanged);
@@ -70,6 +73,12 @@ void TransposeWidget::init(Qt::Orientation orientation)
     mResetButton->setObjectName(QStringLiteral("resetButton"));
     mResetButton->setText(QStringLiteral("="));
     mResetButton->setToolTip(tr("Reset transpose"));
+    // Light while there is something to reset, dim when not.
+    mResetButton->setStyleSheet(QStringLiteral(
+        "PrimeToggleButton { background-color: #a8a69c; color: #141414; }"
+        "PrimeToggleButton:hover:!pressed { background-color: #bab8ae; }"
+        "PrimeToggleButton:pressed { background-color: #c4c4bb; }"
+        "PrimeToggleButton:disabled { background-color: #333330; color: #a0a098; }"));
     resetRow->addWidget(mResetButton, 0, Qt::AlignCenter);
     mainLayout->addLayout(resetRow);
 
@@ -115,6 +124,34 @@ void TransposeWidget::onResetClicked()
 void TransposeWidget::onTransposeChanged()
 {
     const Arbor* arbor = ArborContext::lattice();
-    if (mResetButton)
-        mResetButton->setEnabled(arbor && !arbor->transposeSteps().isEmpty());
+    const QList<int> steps = arbor ? arbor->transposeSteps() : QList<int>();
+    if (mResetButton) {
+        mResetButton->setEnabled(!steps.isEmpty());
+        mResetButton->setToolTip(steps.isEmpty() ? tr("Reset transpose (not transposed)")
+                                                 : tr("Reset transpose: back to the untransposed lattice"));
+    }
+    // Each control tells what it does and where the lattice stands along its prime.
+    for (PrimeToggleButton* button : qAsConst(mPrimeButtons)) {
+        const int p = button->prime();
+        if (p <= 3)
+            button->setToolTip(tr("Prime %1: always on").arg(p));
+        else
+            button->setToolTip(button->isChecked() ? tr("Prime %1 is on: click to hide its balls").arg(p)
+                                                   : tr("Prime %1 is off: click to show its balls").arg(p));
+    }
+    for (TransposeButton* button : qAsConst(mTransposeButtons)) {
+        const int p = std::abs(button->step());
+        int along = 0;
+        for (int step : steps)
+            along += step == p ? 1 : step == -p ? -1 : 0;
+        const QString state = along == 0 ? tr("not transposed along %1").arg(p)
+                                         : tr("Transposed %1 %2 %3 along %4")
+                                               .arg(std::abs(along))
+                                               .arg(std::abs(along) == 1 ? tr("step") : tr("steps"))
+                                               .arg(along > 0 ? tr("up") : tr("down"))
+                                               .arg(p);
+        button->setToolTip((button->step() > 0 ? tr("Transpose one step up along %1").arg(p)
+                                               : tr("Transpose one step down along %1").arg(p))
+                           + QStringLiteral("\n") + state);
+    }
 }

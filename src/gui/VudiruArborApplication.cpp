@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QPalette>
 #include <QList>
 #include <QLocale>
 #include <QMainWindow>
@@ -238,6 +239,20 @@ bool VudiruArborApplication::loadStyleSheet()
     }
     sheet += QString::fromLatin1(platform.readAll());
 
+    // The sheet's light text needs dark grounds everywhere, also in windows
+    // and parts it names no rule for (plain top-level windows, the file
+    // dialog's parts): the palette gives them.
+    QPalette dark(QColor(0x4a, 0x4a, 0x46), QColor(0x2e, 0x2e, 0x2c));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1d));
+    dark.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x24));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+        dark.setColor(role, QColor(0xe4, 0xe4, 0xd8));
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0xa0, 0xa0, 0x98));
+    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0xa0, 0xa0, 0x98));
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0xa0, 0xa0, 0x98));
+    dark.setColor(QPalette::ToolTipBase, QColor(0xf2, 0xf0, 0xe6));
+    dark.setColor(QPalette::ToolTipText, QColor(0x20, 0x20, 0x20));
+    setPalette(dark);
     setStyleSheet(sheet);
     return true;
 }

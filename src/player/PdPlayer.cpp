@@ -319,11 +319,13 @@ void PdPlayer::toggle(const PdMessageBuffer::Chunk* chunk)
     if (!path.isValid())
         return;
     const int length = path.length();
+    bool switchedOff = false; // such a note may still be released, not started
     if (length > 0) {
         const int last = path.toCharArray()[length - 1];
         const int prime = last < 0 ? -last : last;
-        if (prime > 31 || !mPrimeEnabled[std::uint64_t(prime)])
+        if (prime > 31)
             return;
+        switchedOff = !mPrimeEnabled[std::uint64_t(prime)];
     }
     const ArborRatio pathRatio = ArborRatio::relativeFromPath(path);
     if (pathRatio.isNull())
@@ -339,7 +341,7 @@ void PdPlayer::toggle(const PdMessageBuffer::Chunk* chunk)
     const NoteOn* entry = mNoteMap.value(ratio);
     if (entry && !entry->mReleased)
         noteOff(ratio);
-    else
+    else if (!switchedOff)
         noteOn(ratio);
 }
 

@@ -1,21 +1,36 @@
 #include "WindowFixture.h"
 
 #include "ArborBallWidget.h"
+#include "ArborConstants.h"
 #include "ArborLayer.h"
 #include "ArborView.h"
 #include "ArborWidget.h"
+#include "CardStackWidget.h"
+#include "CardWidget.h"
 #include "DiagnosticsDialog.h"
+#include "Downloader.h"
+#include "LayoutConstants.h"
 #include "MainWindow.h"
 #include "OptionsDialog.h"
+#include "PrimeToggleButton.h"
+#include "TransposeButton.h"
+#include "TransposeWidget.h"
 #include "TweakDialog.h"
+#include "UpdateDialog.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QStandardPaths>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QTimer>
 
 class MainWindowTest : public QObject, public WindowFixture
 {
@@ -49,6 +64,73 @@ class MainWindowTest : public QObject, public WindowFixture
         return contents(QStandardPaths::writableLocation(QStandardPaths::DataLocation) + "/patch/arbor_voice.pd");
     }
 
+    static QImage render(QWidget* button)
+    {
+        QImage image(button->size(), QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        button->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+        return image;
+    }
+
+    // The arrow's centroid lies a third into its bounding square.
+    static QRgb arrowColour(TransposeButton* button)
+    {
+        const QRect r = button->contentsRect();
+        const qreal s = r.width() / 2.0, x0 = r.x() + (r.width() - s) / 2.0, y0 = r.y() + (r.height() - s) / 2.0;
+        return render(button).pixel(int(button->step() < 0 ? x0 + 2 * s / 3 : x0 + s / 3), int(y0 + s / 2));
+    }
+
+    TransposeWidget* transpose() { return child<TransposeWidget>("transposeWidget"); }
+    QString counter(int step) { return transpose()->transposeButton(step)->label()->text(); }
+
+    static double luminance(QColor c)
+    {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    }
+
+    // Every text of a window (its labels, buttons, tabs, menus, fields and
+    // lists, enabled or not) against the colour that most of its place shows
+    // on the screen: the text's colour is the one that stands out most there,
+    // in fields and lists the palette's text colour.
+    static QString unreadable(QWidget* window)
+    {
+        const QImage shot = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QStringList out;
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            const bool field = qobject_cast<QAbstractItemView*>(w) || qobject_cast<QTextEdit*>(w) ||
+                               qobject_cast<QLineEdit*>(w);
+            QString text = field ? "field" : w->property("text").toString();
+            if (auto* combo = qobject_cast<QComboBox*>(w))
+                text = combo->currentText();
+            if (auto* tabs = qobject_cast<QTabBar*>(w))
+                text = tabs->tabText(0);
+            const QRect place = QRect(w->mapTo(window, QPoint()), w->size()) & shot.rect();
+            if (!w->isVisible() || w->window() != window || text.isEmpty() || place.isEmpty())
+                continue;
+            QHash<QRgb, int> counts;
+            for (int y = place.top(); y <= place.bottom(); ++y)
+                for (int x = place.left(); x <= place.right(); ++x)
+                    ++counts[shot.pixel(x, y)];
+            const QRgb ground = std::max_element(counts.begin(), counts.end()).key();
+            double ratio = 21;
+            auto against = [&](QColor c) {
+                const double a = luminance(c), b = luminance(QColor(ground));
+                return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+            };
+            if (field) {
+                ratio = against(w->palette().color(QPalette::Text));
+            } else {
+                ratio = 1;
+                for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+                    ratio = std::max(ratio, against(QColor(it.key())));
+            }
+            if (ratio < 4.5)
+                out << QString("%1 %2 \"%3\": %4").arg(w->metaObject()->className(), w->objectName(), text).arg(ratio);
+        }
+        return out.join("; ");
+    }
+
 private slots:
     void initTestCase()
     {
@@ -78,6 +160,103 @@ private slots:
     }
 
     void init() { drain(); }
+
+    void cleanup()
+    {
+        queue(ArborEvent::Transpose, 0.0f); // through the engine: engine and lattice agree
+        QVERIFY(mArbor->transposeSteps().isEmpty());
+    }
+
+    void steps_data()
+    {
+        QTest::addColumn<QList<int>>("clicks");
+        QTest::addColumn<int>("prime");
+        QTest::addColumn<QString>("up");
+        QTest::addColumn<QString>("down");
+        QTest::newRow("none") << QList<int>{} << 5 << "" << "";
+        QTest::newRow("+5 +5") << QList<int>{5, 5} << 5 << "+2" << "";
+        QTest::newRow("+5 -5 cancel") << QList<int>{5, -5} << 5 << "" << "";
+        QTest::newRow("-7") << QList<int>{-7} << 7 << "" << "-1";
+        QTest::newRow("+3 -5 +3") << QList<int>{3, -5, 3} << 3 << "+2" << "";
+        QTest::newRow("-19 -19 +19, darker") << QList<int>{-19, -19, 19} << 19 << "" << "-1";
+        QTest::newRow("+13 +11 +13") << QList<int>{13, 11, 13} << 13 << "+2" << "";
+    }
+
+    // Each arrow moves its own prime; the counters, the shifted arrow's
+    // colour and the reset button follow, and reset returns to 1/1.
+    void steps()
+    {
+        QFETCH(QList<int>, clicks);
+        QFETCH(int, prime);
+        QFETCH(QString, up);
+        QFETCH(QString, down);
+        QSignalSpy transposed(mPlayer, &PdPlayer::transposed);
+        for (int step : clicks)
+            QTest::mouseClick(transpose()->transposeButton(step), Qt::LeftButton);
+        QCOMPARE(drained<int>(transposed, 1), clicks);
+        QCOMPARE(counter(prime), up);
+        QCOMPARE(counter(-prime), down);
+        const QString along = up == "+2" ? "Transposed 2 steps up" : down == "-1" ? "Transposed 1 step down" : "not transposed";
+        QVERIFY(transpose()->transposeButton(prime)->toolTip().endsWith(QString("%1 along %2").arg(along).arg(prime)));
+        const bool shifted = !(up + down).isEmpty();
+        QCOMPARE(transpose()->resetButton()->isEnabled(), shifted);
+        if (shifted) {
+            const QColor colour = mArbor->lookupColor(prime);
+            QCOMPARE(arrowColour(transpose()->transposeButton(up.isEmpty() ? -prime : prime)),
+                     (prime == 19 ? colour.darker(120) : colour).rgba());
+            QTest::mouseClick(transpose()->resetButton(), Qt::LeftButton);
+            drain();
+            QCOMPARE(mArbor->transposeRatio(), ArborRatio(1, 1));
+        }
+        QVERIFY(!transpose()->resetButton()->isEnabled());
+        const QRgb text = transpose()->palette().color(QPalette::Active, QPalette::WindowText).rgba();
+        for (int p : ArborConstants::PRIMES) // back in the text colour, without counters
+            for (int step : {p, -p})
+                QVERIFY(p == 1 || (counter(step).isEmpty() && arrowColour(transpose()->transposeButton(step)) == text));
+    }
+
+    void refusedStepIsDisabledAndNotPainted()
+    {
+        // 440 Hz x 2^5 = 14080 Hz is allowed, one octave more is not.
+        TransposeButton* octaveUp = transpose()->transposeButton(2);
+        for (int i = 0; i < 5; ++i)
+            QTest::mouseClick(octaveUp, Qt::LeftButton);
+        drain();
+        QCOMPARE(counter(2), QString("+5"));
+        QVERIFY(!octaveUp->isEnabled() && transpose()->transposeButton(-2)->isEnabled());
+        QImage blank(octaveUp->size(), QImage::Format_ARGB32);
+        blank.fill(Qt::transparent);
+        QCOMPARE(render(octaveUp), blank);
+        QSignalSpy transposed(mPlayer, &PdPlayer::transposed);
+        octaveUp->click();
+        QCOMPARE(drained<int>(transposed, 1), QList<int>());
+    }
+
+    // 1, 2 and 3 cannot be switched; another prime's button switches its own prime.
+    void primeButtons()
+    {
+        for (int p : ArborConstants::PRIMES)
+            QVERIFY(transpose()->primeButton(p)->text() == QString::number(p) && transpose()->primeButton(p)->isEnabled() == p > 3);
+        QSignalSpy toggled(mPlayer, &PdPlayer::primeEnabledToggled);
+        for (int p : {1, 2, 3, 7, 7, 11})
+            QTest::mouseClick(transpose()->primeButton(p), Qt::LeftButton);
+        drain();
+        QCOMPARE(QList<QList<QVariant>>(toggled), (QList<QList<QVariant>>{{7, false}, {7, true}, {11, false}}));
+        QVERIFY(mPlayer->isPrimeEnabled(7) && transpose()->primeButton(7)->isChecked());
+        QVERIFY(!mPlayer->isPrimeEnabled(11) && !transpose()->primeButton(11)->isChecked());
+        queue(ArborEvent::PrimeToggle, 11.0f);
+    }
+
+    // As a row each prime is a column: up arrow above down arrow, primes left to right.
+    void horizontalOrientation()
+    {
+        TransposeWidget row;
+        row.init(Qt::Horizontal);
+        row.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&row));
+        auto at = [&row](int step) { return row.transposeButton(step)->mapTo(&row, QPoint()); };
+        QVERIFY(at(5).x() == at(-5).x() && at(5).y() < at(-5).y() && at(5).x() < at(7).x());
+    }
 
     void patchMenu()
     {
@@ -207,6 +386,9 @@ private slots:
         QVERIFY(text("infoLabel1").contains(QChar(0x2026)));
         QCOMPARE(child("infoLabel1")->width(), width);
         QVERIFY(mWindow->fontMetrics().horizontalAdvance(text("infoLabel1")) <= width);
+        mWindow->resize(mWindow->width() - 150, mWindow->height()); // and again when the window narrows
+        QTRY_VERIFY(mWindow->fontMetrics().horizontalAdvance(text("infoLabel1")) <= child("infoLabel1")->width());
+        mWindow->resize(mWindow->width() + 150, mWindow->height());
         mArbor->onTransposed(ArborRatio(1, 1), 0);
         mArbor->onBaseFrequencyChanged(440.0f);
     }
@@ -230,11 +412,12 @@ private slots:
         QFETCH(QString, age);
         QFETCH(bool, due);
         const QDateTime now = QDateTime::fromString("Tue Mar 3 10:00:00 2026", Qt::TextDate);
-        bool isNumber = false;
-        const int days = age.toInt(&isNumber);
-        if (!isNumber && age != "none")
+        bool days = false;
+        QString stamp = age == "none" ? QString() : now.addDays(-age.toInt(&days)).toString(Qt::TextDate);
+        if (!days && age != "none") {
+            stamp = age;
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Unreadable time of the last update check"));
-        const QString stamp = isNumber ? now.addDays(-days).toString(Qt::TextDate) : age == "none" ? "" : age;
+        }
         QCOMPARE(MainWindow::isUpdateCheckDue(interval, stamp, now), due);
     }
 
@@ -260,6 +443,18 @@ private slots:
         };
         click("optionsButton");
         QPointer<OptionsDialog> first = shown();
+        // A new name for the same 1/1 pitch respells the cards of both layers.
+        mArbor->onNoteToggled(ArborRatio(1, 1), true);
+        QComboBox* notes = nullptr;
+        for (QComboBox* box : first->findChildren<QComboBox*>())
+            notes = box->count() == 137 ? box : notes; // the 1/1 note menu
+        for (const char* note : {"C# 4", "Db 4"}) {
+            notes->setCurrentText(note);
+            drain();
+            for (ArborLayer* layer : mWindow->findChildren<ArborLayer*>())
+                QCOMPARE(layer->cardStack()->cards().values().first()->note().noteSpelling(), QString(note).remove(' '));
+        }
+        mArbor->onNoteToggled(ArborRatio(1, 1), false);
         first->move(200, 150);
         const QPoint place = first->pos();
         click("optionsButton");
@@ -268,6 +463,21 @@ private slots:
         QVERIFY(first.isNull());
         QCOMPARE(shown()->pos(), place);
         shown()->close();
+    }
+
+    // At its smallest the window fits a 1280 x 720 screen with usable sliders
+    // and balls, and the view switcher sits clear of the patch box.
+    void smallestWindow()
+    {
+        const QSize before = mWindow->size();
+        mWindow->resize(1, 1);
+        QTRY_COMPARE(mWindow->size(), mWindow->minimumSize());
+        QVERIFY(mWindow->minimumSizeHint().height() <= 640 && mWindow->width() <= 1280 && mWindow->height() <= 640);
+        QVERIFY(child("macroSlider1")->width() >= 60);
+        QVERIFY(child<ArborLayer>("grapeLayer")->view()->transform().m11() * ArborConstants::BALL_DIAMETER >= 8);
+        auto place = [this](QWidget* w) { return QRect(w->mapTo(mWindow.get(), QPoint()), w->size()); };
+        QVERIFY(!place(menu()).intersects(place(child("viewSwitcher"))));
+        mWindow->resize(before);
     }
 
     // Both switchers; the window starts in grapes (as saved) and relative mode.
@@ -280,6 +490,7 @@ private slots:
                           std::make_pair("grapes", "grapeLayer")}) {
             emit child<QLabel>("viewSwitcher")->linkActivated(view.first);
             QCOMPARE(stack->currentWidget(), child(view.second));
+            QVERIFY(text("viewSwitcher").contains(view.second[0] == 'c' ? "<u>Flowers" : "<u>Grapes"));
         }
         for (auto mode : {std::make_pair("absolute2", 2), std::make_pair("other", 2), std::make_pair("absolute", 1),
                           std::make_pair("relative", 0)}) {
@@ -297,12 +508,49 @@ private slots:
         const ArborBall* oldRoot = mArbor->rootBall();
         tweaks->findChild<QPushButton*>()->click();
         QVERIFY(mArbor->rootBall() && mArbor->rootBall() != oldRoot);
-        for (const char* name : {"circleLayer", "grapeLayer"}) {
-            bool showsNewRoot = false;
-            for (ArborBallWidget* item : child<ArborLayer>(name)->view()->arborWidget()->ballWidgets())
-                showsNewRoot |= item->ball() == mArbor->rootBall();
-            QVERIFY2(showsNewRoot, name);
+        for (ArborLayer* layer : mWindow->findChildren<ArborLayer*>()) {
+            const QList<ArborBallWidget*> items = layer->view()->arborWidget()->ballWidgets();
+            QVERIFY(std::any_of(items.begin(), items.end(), [this](auto* i) { return i->ball() == mArbor->rootBall(); }));
         }
+    }
+
+    // Every text in every window the program opens reads at 4.5:1 or more
+    // (WCAG AA) with the program's style sheet: the main window, each page of
+    // the options, the diagnostics, the "Open Patch" file dialog, a failed
+    // download and the update window with its changelog.
+    void contrast()
+    {
+        QVERIFY(mApp->loadStyleSheet());
+        QCOMPARE(unreadable(mWindow.get()), QString());
+        click("optionsButton");
+        auto* tabs = mWindow->optionsDialog()->findChild<QTabWidget*>();
+        for (int page = 0; page < tabs->count(); ++page) {
+            tabs->setCurrentIndex(page);
+            QCOMPARE(unreadable(mWindow->optionsDialog()), QString());
+        }
+        mWindow->optionsDialog()->close();
+        mWindow->diagnosticsDialog()->show();
+        QCOMPARE(unreadable(mWindow->diagnosticsDialog()), QString());
+        QString inFileDialog = "not opened";
+        QTimer::singleShot(0, [&] {
+            QWidget* files = QApplication::activeModalWidget();
+            inFileDialog = files->windowTitle() == "Open Patch" ? unreadable(files) : files->windowTitle();
+            files->close();
+        });
+        click("loadPatchButton");
+        QCOMPARE(inFileDialog, QString());
+        Downloader download;
+        download.setDownloadDir(mElsewhere.path());
+        download.show();
+        download.startDownload(QUrl("http://127.0.0.1:9/Arbor.zip"));
+        QTRY_COMPARE(download.findChild<QLabel*>("downloadLabel")->text(), QString("Download failed"));
+        QCOMPARE(unreadable(&download), QString());
+        UpdateDialog update;
+        update.findChild<QTextEdit*>()->setPlainText("Cards that a musician can read.");
+        update.show();
+        for (QWidget* part : update.findChildren<QWidget*>())
+            part->show();
+        QCOMPARE(unreadable(&update), QString());
     }
 };
 
