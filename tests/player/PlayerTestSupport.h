@@ -29,25 +29,24 @@ class LogCatcher
 public:
     LogCatcher() : mPrevious(qInstallMessageHandler(&LogCatcher::handler)) { sSelf = this; }
     ~LogCatcher() { qInstallMessageHandler(mPrevious); }
-    QStringList lines() const
+    QStringList lines(const QString& part = QString()) const
     {
         QMutexLocker lock(&mMutex);
-        return mLines;
+        return mLines.filter(part);
     }
     void clear()
     {
         QMutexLocker lock(&mMutex);
         mLines.clear();
     }
-    int count(const QString& part) const { return lines().filter(part).size(); }
+    int count(const QString& part) const { return lines(part).size(); }
     bool contains(const QString& part) const { return count(part) > 0; }
     // What the patch printed, only lines starting with `prefix`.
     QStringList pdPrints(const QString& prefix = QString()) const
     {
         QStringList out;
-        for (const QString& l : lines())
-            if (l.startsWith("D libPD: \"" + prefix))
-                out << l.mid(10).chopped(1);
+        for (const QString& l : lines("D libPD: \"" + prefix))
+            out << l.mid(10).chopped(1);
         return out;
     }
 
@@ -133,6 +132,7 @@ inline float peak(const std::vector<float>& s, std::size_t from = 0)
     return p;
 }
 
+// Queues a request as the GUI does: a type and value, or a toggle of `path`.
 inline void queue(PdPlayer& player, int type, float value)
 {
     const ArborEvent e(ArborEvent::Type(type), value);
