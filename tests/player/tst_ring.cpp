@@ -32,18 +32,15 @@ private slots:
     // notes, odd ones plain events; the oldest are kept, in order.
     void commandRing_data()
     {
-        QTest::addColumn<int>("offset");
-        QTest::addColumn<int>("queued");
-        QTest::addColumn<int>("kept");
-        for (const auto& r : {std::array<int, 3> {0, 1, 1}, {0, 1023, 1023}, {0, 1024, 1023}, {0, 3000, 1023}, {7, 1023, 1023},
-                              {700, 1024, 1023}, {1022, 500, 500}, {-1, 5, 0}})
-            QTest::addRow("offset %d, %d queued", r[0], r[1]) << r[0] << r[1] << r[2];
+        QTest::addColumn<QList<int>>("row"); // offset, queued, kept
+        for (const QList<int>& r : QList<QList<int>> {{0, 1, 1}, {0, 1023, 1023}, {0, 1024, 1023}, {0, 3000, 1023}, {7, 1023, 1023},
+                                                      {700, 1024, 1023}, {1022, 500, 500}, {-1, 5, 0}})
+            QTest::addRow("offset %d, %d queued", r[0], r[1]) << r;
     }
     void commandRing()
     {
-        QFETCH(int, offset);
-        QFETCH(int, queued);
-        QFETCH(int, kept);
+        QFETCH(QList<int>, row);
+        const int offset = row[0], queued = row[1], kept = row[2];
         LogCatcher log;
         PdMessageBuffer buffer;
         QVERIFY(offset < 0 || buffer.init());
