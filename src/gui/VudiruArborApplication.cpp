@@ -12,6 +12,7 @@
 #include <QLocale>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
 
 #include "ArborView.h"
@@ -146,6 +147,7 @@ bool VudiruArborApplication::init()
         return false;
     }
     mOutput.logDevices();
+    connect(&mOutput, &AudioOutput::deviceStopped, this, &VudiruArborApplication::onAudioDeviceStopped);
 
     if (!initPatchFolder())
         return fail(tr("Initialisation of patch directory failed. This means no audio playback will be "
@@ -342,6 +344,21 @@ void VudiruArborApplication::stopWithoutSaving()
         mPlayer.term();  // closes a patch while the stream still runs
     mOutput.term();
     mTerminated = true;
+}
+
+void VudiruArborApplication::onAudioDeviceStopped(int deviceIndex)
+{
+    QMessageBox box(QMessageBox::Warning, tr("Sound stopped"),
+                    tr("The sound device stopped responding, so Arbor stopped playing through it.\n\n"
+                       "Try it again, or play through the default sound device?"),
+                    QMessageBox::Cancel, mMainWindow);
+    QPushButton* again = box.addButton(tr("Try again"), QMessageBox::AcceptRole);
+    QPushButton* fallback = box.addButton(tr("Use default device"), QMessageBox::AcceptRole);
+    box.exec();
+    if (box.clickedButton() != again && box.clickedButton() != fallback)
+        return;
+    if (!mOutput.selectDevice(box.clickedButton() == again ? deviceIndex : -1))
+        showCriticalMessage(tr("The sound device could not be opened. Choose another one in the options."));
 }
 
 void VudiruArborApplication::onUdpFatalError(QString error)

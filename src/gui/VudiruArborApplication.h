@@ -91,6 +91,9 @@ signals:
 
 public slots:
     void onUdpFatalError(QString error);
+    // The sound device stopped responding and was given up: offers to reopen
+    // it or the default device.
+    void onAudioDeviceStopped(int deviceIndex);
 
 private:
     bool fail(const QString& text);

@@ -31,6 +31,10 @@ public:
     // rings every block). Asked on the GUI thread, which alone starts and
     // stops streams.
     virtual bool isStreamRunning() const { return false; }
+    // The running stream stopped calling back (a device that blocks or
+    // vanished): give it up at once, without waiting for it, and tell the
+    // user once through deviceStopped. Nothing by default.
+    virtual void abandonStream() {}
 
     bool isMuted() const { return mMuted.load(std::memory_order_relaxed); }
     int framesPerBuffer() const { return mFramesPerBuffer; }
@@ -40,6 +44,9 @@ public:
 
 signals:
     void selectedDeviceChanged(int deviceIndex);
+    // Queued: the device that was playing stopped responding and was given
+    // up; deviceIndex is the list index it had.
+    void deviceStopped(int deviceIndex);
 
 protected:
     int mSelectedDevice = -1;

@@ -4,7 +4,9 @@
 #include "PdPlayer.h"
 
 #include <QDebug>
+#include <QThread>
 
+#include <chrono>
 #include <cstring>
 
 #include "z_libpd.h"
@@ -13,6 +15,12 @@ namespace
 {
 constexpr int CHANNELS = 2;
 constexpr int TICK_FRAMES = 64;
+
+qint64 steadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 }
 
 PaAudioOutput::PaAudioOutput(QObject* parent, PaApi* api)
@@ -157,11 +165,15 @@ bool PaAudioOutput::selectDevice(int deviceIndex)
     if (mPlayer)
         mPlayer->initAudio(CHANNELS, int(rate));
 
+    mGate = new Gate;
+    mGate->mOutput = this;
     PaError err = mApi->openStream(&mStream, nullptr, &out, rate, (unsigned long)mFramesPerBuffer, paNoFlag,
-                                   &PaAudioOutput::portAudioCallback, this);
+                                   &PaAudioOutput::portAudioCallback, mGate);
     if (err != paNoError) {
         logPaError("Pa_OpenStream", err);
         mStream = nullptr;
+        delete mGate;
+        mGate = nullptr;
         setSelectedDevice(-1);
         return false;
     }
@@ -181,10 +193,39 @@ bool PaAudioOutput::selectDevice(int deviceIndex)
     return true;
 }
 
+bool PaAudioOutput::isStalled() const
+{
+    // A stream that called back before but not for a while: far longer than
+    // a buffer lasts, however large.
+    const qint64 last = mGate ? mGate->mLastCallMs.load() : 0;
+    return mStreamRunning && last != 0 && steadyMs() - last > 500;
+}
+
+void PaAudioOutput::abandonStream()
+{
+    if (!mStream)
+        return;
+    // A callback under way ends soon: wait for it, then keep the gate shut.
+    for (int idle = Gate::Idle; !mGate->mState.compare_exchange_weak(idle, Gate::Abandoned); idle = Gate::Idle)
+        QThread::usleep(200);
+    qWarning() << "The audio device stopped responding: its stream is given up";
+    mStream = nullptr; // stopping or closing it would wait for the device
+    mGate = nullptr;
+    mStreamRunning = false;
+    mAbandoned = true;
+    const int device = mSelectedDevice;
+    setSelectedDevice(-1);
+    QMetaObject::invokeMethod(this, [this, device] { emit deviceStopped(device); }, Qt::QueuedConnection);
+}
+
 bool PaAudioOutput::closeDevice()
 {
     if (!mStream)
         return true;
+    if (isStalled()) {
+        abandonStream();
+        return true;
+    }
     qWarning() << "Stopping stream...";
     PaError err = mApi->stopStream(mStream);
     if (err != paNoError)
@@ -193,6 +234,8 @@ bool PaAudioOutput::closeDevice()
     qWarning() << "Closing stream...";
     err = mApi->closeStream(mStream);
     mStream = nullptr;
+    delete mGate;
+    mGate = nullptr;
     setSelectedDevice(-1);
     if (err != paNoError) {
         logPaError("Pa_CloseStream", err);
@@ -207,7 +250,9 @@ void PaAudioOutput::term()
         return;
     qWarning() << "PaAudioOutput::term...";
     closeDevice();
-    if (mPaInitialised) {
+    if (mPaInitialised && mAbandoned) {
+        qWarning() << "Not terminating PortAudio: a stream of a device that stopped responding is still open";
+    } else if (mPaInitialised) {
         qWarning() << "Calling Pa_Terminate...";
         const PaError err = mApi->terminate();
         if (err != paNoError)
@@ -236,7 +281,14 @@ void PaAudioOutput::renderBlock(PdPlayer* player, float* output, unsigned long f
 int PaAudioOutput::portAudioCallback(const void*, void* output, unsigned long frameCount,
                                      const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* userData)
 {
-    auto* self = static_cast<PaAudioOutput*>(userData);
-    renderBlock(self->mPlayer, static_cast<float*>(output), frameCount, self->isMuted());
+    auto* gate = static_cast<Gate*>(userData);
+    int idle = Gate::Idle;
+    if (!gate->mState.compare_exchange_strong(idle, Gate::InCallback)) {
+        std::memset(output, 0, frameCount * CHANNELS * sizeof(float));
+        return paAbort;
+    }
+    gate->mLastCallMs.store(steadyMs(), std::memory_order_relaxed);
+    renderBlock(gate->mOutput->mPlayer, static_cast<float*>(output), frameCount, gate->mOutput->isMuted());
+    gate->mState.store(Gate::Idle);
     return paContinue;
 }

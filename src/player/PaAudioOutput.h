@@ -4,6 +4,8 @@
 
 #include <QHash>
 
+#include <atomic>
+
 #include <portaudio.h>
 
 class PaApi;
@@ -24,6 +26,7 @@ public:
     void logDevices() const override;
     bool selectDevice(int deviceIndex) override;
     bool isStreamRunning() const override { return mStream && mStreamRunning; }
+    void abandonStream() override;
     bool closeDevice();
 
     // One block of the callback: executes the queued events, then renders
@@ -39,10 +42,24 @@ public:
     double sampleRate() const { return mSampleRate; }
 
 private:
+    // What the callback of one stream reaches through its user data. A
+    // given-up stream keeps its gate (the stalled thread may still come back
+    // to it) closed, so that it never again enters the engine.
+    struct Gate
+    {
+        enum State { Idle, InCallback, Abandoned };
+        PaAudioOutput* mOutput = nullptr;
+        std::atomic<int> mState {Idle};
+        std::atomic<qint64> mLastCallMs {0}; // steady clock, 0 before the first call
+    };
+
     void logPaError(const char* function, PaError error) const;
+    bool isStalled() const;
 
     PaApi* mApi;
     PaStream* mStream = nullptr;
+    Gate* mGate = nullptr;
+    bool mAbandoned = false; // some stream was given up: PortAudio cannot be terminated
     bool mStreamRunning = false;
     bool mPaInitialised = false;
     double mSampleRate = 44100.0;

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QThread>
 
@@ -24,6 +25,8 @@
 namespace
 {
 constexpr float TICKET_LIMIT = 16777216.0f; // tickets travel exactly in a float
+// A stream whose callback has not begun a block for this long has stalled.
+constexpr int STALL_MS = 1000;
 
 // A hand-over request carries its ticket in the value and this mark in the
 // last path byte, which the inline form of a real path always keeps 0. Plain
@@ -130,6 +133,7 @@ bool PdPlayer::queueEventSerial(const ArborEvent* event)
 
 void PdPlayer::processEvents()
 {
+    mBlocks.fetch_add(1, std::memory_order_release);
     executeChunks(mSerialBuffer, false);
     executeChunks(mGuiBuffer, true);
 }
@@ -726,9 +730,24 @@ bool PdPlayer::handOver(ArborEvent::Type type, const char* waitingText)
         return false;
     }
     qDebug() << waitingText;
-    while (mDoneTicket != ticket) {
-        if (mPatchCondition.wait(&mPatchMutex, 2000))
+    std::uint64_t blocks = blockCount();
+    QElapsedTimer sinceBlock;
+    sinceBlock.start();
+    for (int waited = 1; mDoneTicket != ticket; ++waited) {
+        if (mPatchCondition.wait(&mPatchMutex, 100))
             continue;
+        if (blockCount() != blocks) {
+            blocks = blockCount();
+            sinceBlock.restart();
+        }
+        if (streamRunning() && sinceBlock.elapsed() >= STALL_MS) {
+            // The callback may yet take the mutex: let it, and look again.
+            mPatchMutex.unlock();
+            mOutput->abandonStream();
+            mPatchMutex.lock();
+            if (mDoneTicket == ticket)
+                break;
+        }
         if (!streamRunning()) {
             qWarning() << "the audio stream stopped during a patch hand-over: finishing it on the GUI thread";
             mWaitingTicket = 0;
@@ -738,7 +757,8 @@ bool PdPlayer::handOver(ArborEvent::Type type, const char* waitingText)
                 closePatchLocked();
             return true;
         }
-        qWarning() << "still waiting for the audio thread to take the patch request";
+        if (waited % 20 == 5)
+            qWarning() << "still waiting for the audio thread to take the patch request";
     }
     mWaitingTicket = 0;
     return true;

@@ -90,14 +90,17 @@ private:
     QTemporaryDir mDir;
 };
 
-// An output double for the hand-over: it only says whether a stream runs.
+// An output double for the hand-over: it says whether a stream runs, and
+// counts the streams given up as stalled.
 class StreamFlagOutput : public AudioOutput
 {
 public:
     QStringList devices() const override { return {}; }
     bool selectDevice(int) override { return false; }
     bool isStreamRunning() const override { return mRunning.load(); }
+    void abandonStream() override { mRunning = false, ++mAbandoned; }
     std::atomic<bool> mRunning {false};
+    int mAbandoned = 0;
 };
 
 // Renders `blocks` blocks of 256 frames as the audio callback does; returns

@@ -13,10 +13,15 @@
 
 #include "z_libpd.h"
 
+#include <QElapsedTimer>
 #include <QMetaMethod>
 
+#include <csignal>
+#include <functional>
 #include <memory>
 #include <thread>
+
+#include <unistd.h>
 
 using namespace PlayerTest;
 
@@ -441,9 +446,10 @@ private slots:
     }
 
     // The GUI waits for its own request only: a plain ClosePatch (as a wand
-    // mapping sends it) wakes it without ending the wait. When the stream
-    // stops during a wait, the GUI does the work itself, and its request,
-    // left in the ring, is dropped as stale. This test plays the audio thread.
+    // mapping sends it) wakes it without ending the wait. When the callback
+    // stops coming for a second, the stream is given up and the GUI does
+    // the work itself; its request, left in the ring, is dropped as stale.
+    // This test plays the audio thread.
     void handOverTicketsAndStoppedStream()
     {
         mLog->clear();
@@ -457,11 +463,69 @@ private slots:
         QVERIFY(!mLog->contains("GUI waiting for audio thread to load patch"));
         mPlayer.processEvents(); // the GUI's own close request
         QTRY_VERIFY_WITH_TIMEOUT(mLog->contains("GUI waiting for audio thread to load patch"), 10000);
-        mOutput.mRunning = false; // the device went away
-        gui.join();
+        gui.join(); // no more blocks come
         QVERIFY(result && mPlayer.isPatchOpen() && mLog->count("finishing it on the GUI thread") == 1);
+        QCOMPARE(mOutput.mAbandoned, 1);
         mPlayer.processEvents();
         QVERIFY(mPlayer.isPatchOpen() && !mOutput.isMuted() && mLog->contains("dropping stale patch request"));
+    }
+
+    // A real stream into the file sink (scripts/audio-sink.sh runs this test)
+    // whose drain is stopped, so that the device blocks: a patch change still
+    // completes, the stream is given up and the user told once; the default
+    // device reopens once drained again; quitting on a stalled device is
+    // quick. (The drain goes on after at most 5 s whatever happens.)
+    void stalledDevice()
+    {
+        pid_t drain = 0;
+        for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+            QFile stat("/proc/" + pid + "/stat");
+            const QStringList f = stat.open(QIODevice::ReadOnly) ? QString(stat.readAll()).split(' ') : QStringList();
+            drain = f.value(1) == "(pipe_drain)" && f.value(3).toInt() == getppid() ? pid.toInt() : drain;
+        }
+        if (drain == 0)
+            QSKIP("not run through scripts/audio-sink.sh");
+        const auto stall = [&] { // true once no block has begun for 300 ms
+            kill(drain, SIGSTOP);
+            quint64 last = 0;
+            QElapsedTimer still;
+            return QTest::qWaitFor([&] {
+                if (last != mPlayer.blockCount())
+                    last = mPlayer.blockCount(), still.start();
+                return still.isValid() && still.elapsed() > 300;
+            });
+        };
+        const auto timed = [&](const std::function<void()>& work) { // ms taken, up to 5000
+            std::atomic<bool> done {false};
+            QElapsedTimer time;
+            time.start();
+            std::thread gui([&] {
+                work();
+                done = true;
+            });
+            QTest::qWaitFor([&] { return done.load(); });
+            const qint64 took = time.elapsed();
+            kill(drain, SIGCONT);
+            gui.join();
+            return took;
+        };
+        PaAudioOutput device;
+        QSignalSpy stopped(&device, &AudioOutput::deviceStopped);
+        QVERIFY(device.init(256, -1, &mPlayer));
+        mPlayer.setOutput(&device);
+        bool loaded = false;
+        QVERIFY(stall() && timed([&] { loaded = mPlayer.loadPatch(mFolder.main()); }) < 2000 && loaded);
+        QTRY_COMPARE(stopped.count(), 1);
+        QVERIFY(mPlayer.isPatchOpen() && !device.isStreamRunning());
+        mLog->clear();
+        QVERIFY(device.selectDevice(-1) && mPlayer.loadPatch(mFolder.protocol())); // handed over again
+        QVERIFY(!mLog->contains("on the GUI thread"));
+        QVERIFY(stall() && timed([&] {
+            mPlayer.term();
+            device.term();
+        }) < 2000);
+        QTRY_COMPARE(stopped.count(), 2);
+        mPlayer.setOutput(&mOutput);
     }
 
     // A script of calls ("init D": init with 256 frames, "select D", "close",
