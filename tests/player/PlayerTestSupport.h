@@ -2,8 +2,7 @@
 
 // The engine tests' one fixture: a log catcher that also collects what the
 // patch prints, a runtime patch folder laid out as the application lays it
-// out, an output double for the hand-over, and block rendering through the
-// output's callback body.
+// out, and block rendering through the output's callback body.
 
 #include "AudioOutput.h"
 #include "PaAudioOutput.h"
@@ -88,19 +87,6 @@ public:
 
 private:
     QTemporaryDir mDir;
-};
-
-// An output double for the hand-over: it says whether a stream runs, and
-// counts the streams given up as stalled.
-class StreamFlagOutput : public AudioOutput
-{
-public:
-    QStringList devices() const override { return {}; }
-    bool selectDevice(int) override { return false; }
-    bool isStreamRunning() const override { return mRunning.load(); }
-    void abandonStream() override { mRunning = false, ++mAbandoned; }
-    std::atomic<bool> mRunning {false};
-    int mAbandoned = 0;
 };
 
 // Renders `blocks` blocks of 256 frames as the audio callback does; returns
