@@ -14,7 +14,7 @@
 namespace
 {
 constexpr int CHANNELS = 2;
-constexpr int TICK_FRAMES = 64;
+constexpr unsigned long TICK = PaAudioOutput::TICK_FRAMES;
 
 qint64 steadyMs()
 {
@@ -46,6 +46,11 @@ void PaAudioOutput::logPaError(const char* function, PaError error) const
 bool PaAudioOutput::init(int framesPerBuffer, int deviceIndex, PdPlayer* player)
 {
     mFramesPerBuffer = framesPerBuffer;
+    if (framesPerBuffer < MIN_FRAMES || framesPerBuffer > MAX_FRAMES) {
+        qWarning().noquote() << QStringLiteral("Refusing %1 frames per buffer (%2 to %3 work): using %4")
+                                    .arg(framesPerBuffer).arg(MIN_FRAMES).arg(MAX_FRAMES).arg(DEFAULT_FRAMES);
+        mFramesPerBuffer = DEFAULT_FRAMES;
+    }
     mPlayer = player;
     const PaError err = mApi->initialize();
     if (err != paNoError) {
@@ -261,21 +266,42 @@ void PaAudioOutput::term()
     }
 }
 
+void PaAudioOutput::renderTicks(PdPlayer* player, float* output, unsigned long ticks, bool muted)
+{
+    if (ticks == 0)
+        return;
+    if (player && player->isPatchOpen())
+        libpd_process_float(int(ticks), nullptr, output); // muted too: the patch keeps running
+    if (!player || !player->isPatchOpen() || muted)
+        std::memset(output, 0, ticks * TICK * CHANNELS * sizeof(float));
+}
+
 void PaAudioOutput::renderBlock(PdPlayer* player, float* output, unsigned long frameCount, bool muted)
 {
     if (player)
         player->processEvents();
-    const unsigned long ticks = frameCount / TICK_FRAMES;
-    unsigned long rendered = 0;
-    if (player && player->isPatchOpen() && !muted && ticks > 0) {
-        libpd_process_float(int(ticks), nullptr, output);
-        rendered = ticks * TICK_FRAMES;
-    } else if (player && player->isPatchOpen() && ticks > 0) {
-        // Muted: the patch keeps running, its output is dropped.
-        libpd_process_float(int(ticks), nullptr, output);
+    const unsigned long ticks = frameCount / TICK;
+    renderTicks(player, output, ticks, muted);
+    std::memset(output + ticks * TICK * CHANNELS, 0, (frameCount - ticks * TICK) * CHANNELS * sizeof(float));
+}
+
+void PaAudioOutput::Gate::render(float* output, unsigned long frameCount)
+{
+    PdPlayer* player = mOutput->mPlayer;
+    const bool muted = mOutput->isMuted();
+    if (player)
+        player->processEvents();
+    const unsigned long carried = std::min(frameCount, mRestFrames);
+    std::memcpy(output, mRest + (TICK - mRestFrames) * CHANNELS, carried * CHANNELS * sizeof(float));
+    mRestFrames -= carried;
+    const unsigned long ticks = (frameCount - carried) / TICK;
+    renderTicks(player, output + carried * CHANNELS, ticks, muted);
+    const unsigned long done = carried + ticks * TICK;
+    if (done < frameCount) {
+        renderTicks(player, mRest, 1, muted);
+        std::memcpy(output + done * CHANNELS, mRest, (frameCount - done) * CHANNELS * sizeof(float));
+        mRestFrames = TICK - (frameCount - done);
     }
-    if (rendered < frameCount)
-        std::memset(output + rendered * CHANNELS, 0, (frameCount - rendered) * CHANNELS * sizeof(float));
 }
 
 int PaAudioOutput::portAudioCallback(const void*, void* output, unsigned long frameCount,
@@ -288,7 +314,7 @@ int PaAudioOutput::portAudioCallback(const void*, void* output, unsigned long fr
         return paAbort;
     }
     gate->mLastCallMs.store(steadyMs(), std::memory_order_relaxed);
-    renderBlock(gate->mOutput->mPlayer, static_cast<float*>(output), frameCount, gate->mOutput->isMuted());
+    gate->render(static_cast<float*>(output), frameCount);
     gate->mState.store(Gate::Idle);
     return paContinue;
 }

@@ -569,10 +569,15 @@ private slots:
             "1; 0; 1; 1; 1; 1; 1; 1", "open 1 44100; -> 0; close; -> -1; open 2 44100; -> 1; close; -> -1; "
             "open 1 44100; -> 0; close; -> -1; terminate", "C Pa_CloseStream returned err: -9999");
         row("init fails", "set init=-10000; init 0; select 0; term", "0; 0; 1", "", "C Pa_Initialize returned err: -10000");
-        // Events run every block, whether a patch is open or the output is muted.
+        row("absurd buffer sizes", "init 0 -1; init 0 15; init 0 8193; init 0 16", "1; 1; 1; 1",
+            "open 1 44100; -> 0; close; -> -1; open 1 44100; -> 0; close; -> -1; open 1 44100; -> 0; close; -> -1; "
+            "open 1 44100 unusual; -> 0", "W Refusing -1 frames per buffer (16 to 8192 work): using 256; W Refusing 8193");
+        // Events run every block, whether a patch is open or the output is muted. "block N K": K callbacks of N
+        // frames; broken: a jump in the wave. Any buffer size plays whole ticks, carrying a tick's rest on.
         row("callback", "init 0; vol 0.5; block 256; load; note; block 5120; block 100; mute; vol 0.75; block 256; "
-            "block 100; unmute; block 256; unload; block 256", "1; 1; silent 0.5; 1; 1; loud 0.5; loud 0.5; 1; 1; "
-            "silent 0.75; silent 0.75; 1; loud 0.75; 1; silent 0.75", "open 1 44100; -> 0", "");
+            "block 100; unmute; block 256; block 32 300; block 63 200; block 100 100; block 1000 10; unload; block 256",
+            "1; 1; silent 0.5; 1; 1; loud 0.5; loud 0.5; 1; 1; silent 0.75; silent 0.75; 1; loud 0.75; loud 0.75; "
+            "loud 0.75; loud 0.75; loud 0.75; 1; silent 0.75", "open 1 44100; -> 0", "");
     }
     void calls()
     {
@@ -588,7 +593,7 @@ private slots:
             if (w[0] == "set")
                 api.mSet[w[1]] = w[2].toInt();
             else if (w[0] == "init")
-                ok = out.init(256, w[1].toInt(), &mPlayer);
+                ok = out.init(w.value(2, "256").toInt(), w[1].toInt(), &mPlayer);
             else if (w[0] == "select")
                 ok = out.selectDevice(w[1].toInt());
             else if (w[0] == "close")
@@ -608,11 +613,20 @@ private slots:
             else if (w[0] == "mute" || w[0] == "unmute")
                 w[0] == "mute" ? out.mute() : out.unmute();
             if (w[0] == "block") {
-                std::vector<float> b(w[1].toULong() * 2, 9.0f); // a junk sample left: not rendered
-                QCOMPARE(api.mCallback(nullptr, b.data(), w[1].toULong(), nullptr, 0, api.mUserData), int(paContinue));
-                const float p = peak(b, b.size() / 2); // the later half
-                actual << QStringLiteral("%1 %2").arg(p > 1.0f ? "junk" : p > 0.05f ? "loud" : p == 0.0f ? "silent" : "?")
-                                                 .arg(double(mPlayer.voiceVolume()));
+                std::vector<float> left;
+                for (int i = 0; i < w.value(2, "1").toInt(); ++i) {
+                    std::vector<float> b(w[1].toULong() * 2, 9.0f); // a junk sample left: not rendered
+                    QCOMPARE(api.mCallback(nullptr, b.data(), w[1].toULong(), nullptr, 0, api.mUserData), int(paContinue));
+                    for (std::size_t f = 0; f < b.size(); f += 2)
+                        left.push_back(b[f]);
+                }
+                float p = 0.0f, jump = 0.0f; // in the later half
+                for (std::size_t f = left.size() / 2; f < left.size(); ++f) {
+                    p = std::max(p, std::abs(left[f]));
+                    jump = std::max(jump, std::abs(left[f] - left[f - 1]));
+                }
+                const char* heard = p > 1.0f ? "junk" : jump > 0.05f ? "broken" : p > 0.05f ? "loud" : p == 0.0f ? "silent" : "?";
+                actual << QStringLiteral("%1 %2").arg(heard).arg(double(mPlayer.voiceVolume()));
             } else if (w[0] != "set") {
                 actual << (w[0] == "devices" ? out.devices().join(',') : QString::number(ok));
             }
