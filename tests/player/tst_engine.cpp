@@ -390,15 +390,18 @@ private slots:
         const QString protocol = "1 11 a,b,c 0.5,-1,0";
         const QString sine = "1 11 attack,release 0.1,0.2";
         const QList<QPair<QString, QString>> steps {{"protocol_main.pd", protocol}, {"arbor_main.pd", sine}, {"arbor_main.pd", sine},
-                                                    {"missing.pd", "0 0  "}, {"protocol_main.pd", protocol}};
-        for (const auto& step : steps) {
+                                                    {"missing.pd", "0 0  "}, {"arbor_main.pd no voice", "0 0  "},
+                                                    {"arbor_main.pd bad voice", "0 0  "}, {"protocol_main.pd", protocol}};
+        for (const auto& step : steps) { // a voice missing or not a patch: Pd cannot build the voices
+            mFolder.setVoice(step.first.endsWith("no voice") ? "" : step.first.endsWith("bad voice") ? testData() + "/../tst_ring.cpp"
+                                                                                                       : sourcePatches() + "/Sine.pd");
             std::atomic<bool> stop {false};
             QVERIFY(mOutput.init(256, 0, &mPlayer));
             std::thread audio([&] {
                 for (std::vector<float> block(512); !stop.load();)
                     mApi.mCallback(nullptr, block.data(), 256, nullptr, 0, mApi.mUserData);
             });
-            QCOMPARE(mPlayer.loadPatch(mFolder.file(step.first)), step.second != "0 0  ");
+            QCOMPARE(mPlayer.loadPatch(mFolder.file(step.first.section(' ', 0, 0))), step.second != "0 0  ");
             stop = true;
             audio.join();
             mOutput.closeDevice();
@@ -412,7 +415,8 @@ private slots:
         QCOMPARE(loaded.count(), 4);
         QCOMPARE(loaded.last().at(0).toString(), mFolder.protocol().absoluteFilePath());
         QCOMPARE(mLog->count("Closing PD patch..."), 4);
-        QVERIFY(mLog->contains("C Opening PD patch failed: ") && !mOutput.isMuted());
+        QCOMPARE(mLog->count("C Opening PD patch failed: "), 3);
+        QVERIFY(mLog->contains("errors while Pd built") && !mOutput.isMuted());
     }
 
     // A GUI that does not keep up loses the surplus, and says so.
