@@ -29,7 +29,7 @@ VudiruArborApplication::VudiruArborApplication(int& argc, char** argv)
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    mFlags = parseFlags(arguments);
+    setFlags(parseFlags(arguments));
 
     mPlayer.setOutput(&mOutput);
     ArborContext::setLattice(&mArbor);
@@ -60,6 +60,12 @@ QSet<QString> VudiruArborApplication::parseFlags(const QStringList& arguments)
         flags.insert(argument.toLower());
     }
     return flags;
+}
+
+void VudiruArborApplication::setFlags(const QSet<QString>& flags)
+{
+    mFlags = flags;
+    PdPlayer::sAudioDebug = flags.contains(QStringLiteral("all")) || flags.contains(QStringLiteral("pdplayer"));
 }
 
 QString VudiruArborApplication::configDir()
