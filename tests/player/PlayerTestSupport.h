@@ -121,6 +121,41 @@ inline float peak(const std::vector<float>& s, std::size_t from = 0)
     return p;
 }
 
+// Level in dB of what is left of `s` after a least-squares fit of one sine
+// per frequency in `notes`, against the weakest of those sines.
+inline double offNoteLevel(const std::vector<float>& s, const std::vector<double>& notes)
+{
+    const std::size_t n = notes.size() * 2, w = n + 1;
+    std::vector<double> a(n * w), row(n), rhs(n); // the normal equations, right-hand side last
+    double energy = 0.0;
+    for (std::size_t t = 0; t < s.size(); ++t) {
+        for (std::size_t k = 0; k < n; ++k) {
+            const double phase = 2.0 * M_PI * notes[k / 2] * double(t) / 44100.0;
+            row[k] = k % 2 ? std::sin(phase) : std::cos(phase);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t j = 0; j < n; ++j)
+                a[i * w + j] += row[i] * row[j];
+            rhs[i] = a[i * w + n] += row[i] * double(s[t]);
+        }
+        energy += double(s[t]) * double(s[t]);
+    }
+    for (std::size_t p = 0; p < n; ++p) { // Gauss-Jordan: the matrix is positive definite
+        for (std::size_t i = 0; i < n; ++i) {
+            const double f = i == p ? 0.0 : a[i * w + p] / a[p * w + p];
+            for (std::size_t j = 0; j <= n; ++j)
+                a[i * w + j] -= f * a[p * w + j];
+        }
+    }
+    double weakest = HUGE_VAL;
+    for (std::size_t k = 0; k < n; k += 2) {
+        const double c = a[k * w + n] / a[k * w + k], d = a[(k + 1) * w + n] / a[(k + 1) * w + k + 1];
+        energy -= c * rhs[k] + d * rhs[k + 1];
+        weakest = std::min(weakest, (c * c + d * d) / 2.0 * double(s.size()));
+    }
+    return 10.0 * std::log10(energy / weakest);
+}
+
 // Queues a request as the GUI does: a type and value, or a toggle of `path`.
 inline void queue(PdPlayer& player, int type, float value)
 {
