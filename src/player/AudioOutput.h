@@ -22,6 +22,8 @@ public:
     virtual QStringList devices() const = 0;
     virtual void logDevices() const;
     virtual bool selectDevice(int deviceIndex) = 0;
+    // Muting fades the sound out over a few milliseconds and returns once it
+    // is silent (or after a bound); unmuting fades it in.
     virtual void mute();
     virtual void unmute();
 

@@ -4,6 +4,7 @@
 #include "PdPlayer.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <chrono>
@@ -172,6 +173,7 @@ bool PaAudioOutput::selectDevice(int deviceIndex)
 
     mGate = new Gate;
     mGate->mOutput = this;
+    mGate->mGainStep = float(1.0 / (FADE_SECONDS * rate));
     PaError err = mApi->openStream(&mStream, nullptr, &out, rate, (unsigned long)mFramesPerBuffer, paNoFlag,
                                    &PaAudioOutput::portAudioCallback, mGate);
     if (err != paNoError) {
@@ -231,11 +233,15 @@ bool PaAudioOutput::closeDevice()
         abandonStream();
         return true;
     }
+    const bool wasMuted = isMuted();
+    mute(); // the stream stops silent
     qWarning() << "Stopping stream...";
     PaError err = mApi->stopStream(mStream);
     if (err != paNoError)
         logPaError("Pa_StopStream", err);
     mStreamRunning = false;
+    if (!wasMuted)
+        unmute(); // the next stream fades in
     qWarning() << "Closing stream...";
     err = mApi->closeStream(mStream);
     mStream = nullptr;
@@ -285,23 +291,42 @@ void PaAudioOutput::renderBlock(PdPlayer* player, float* output, unsigned long f
     std::memset(output + ticks * TICK * CHANNELS, 0, (frameCount - ticks * TICK) * CHANNELS * sizeof(float));
 }
 
+void PaAudioOutput::mute()
+{
+    AudioOutput::mute();
+    // A stream that stopped calling back cannot fade: wait a bounded time.
+    QElapsedTimer waited;
+    waited.start();
+    while (isStreamRunning() && !mGate->mFadedOut.load() && waited.elapsed() < 100)
+        QThread::usleep(500);
+}
+
 void PaAudioOutput::Gate::render(float* output, unsigned long frameCount)
 {
     PdPlayer* player = mOutput->mPlayer;
-    const bool muted = mOutput->isMuted();
+    const float target = mOutput->isMuted() ? 0.0f : 1.0f;
     if (player)
         player->processEvents();
     const unsigned long carried = std::min(frameCount, mRestFrames);
     std::memcpy(output, mRest + (TICK - mRestFrames) * CHANNELS, carried * CHANNELS * sizeof(float));
     mRestFrames -= carried;
     const unsigned long ticks = (frameCount - carried) / TICK;
-    renderTicks(player, output + carried * CHANNELS, ticks, muted);
+    renderTicks(player, output + carried * CHANNELS, ticks, false); // muting fades below
     const unsigned long done = carried + ticks * TICK;
     if (done < frameCount) {
-        renderTicks(player, mRest, 1, muted);
+        renderTicks(player, mRest, 1, false);
         std::memcpy(output + done * CHANNELS, mRest, (frameCount - done) * CHANNELS * sizeof(float));
         mRestFrames = TICK - (frameCount - done);
     }
+    unsigned long f = 0;
+    for (; f < frameCount && mGain != target; ++f) {
+        mGain = target > mGain ? std::min(target, mGain + mGainStep) : std::max(target, mGain - mGainStep);
+        output[f * CHANNELS] *= mGain;
+        output[f * CHANNELS + 1] *= mGain;
+    }
+    if (mGain == 0.0f) // silent from here on
+        std::memset(output + f * CHANNELS, 0, (frameCount - f) * CHANNELS * sizeof(float));
+    mFadedOut.store(mGain == 0.0f && target == 0.0f);
 }
 
 int PaAudioOutput::portAudioCallback(const void*, void* output, unsigned long frameCount,

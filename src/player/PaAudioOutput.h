@@ -28,6 +28,9 @@ public:
     bool isStreamRunning() const override { return mStream && mStreamRunning; }
     void abandonStream() override;
     bool closeDevice();
+    void mute() override;
+
+    static constexpr double FADE_SECONDS = 0.005;
 
     // Buffer sizes the output accepts; others fall back to the default.
     static constexpr int MIN_FRAMES = 16;
@@ -54,7 +57,8 @@ private:
     // given-up stream keeps its gate (the stalled thread may still come back
     // to it) closed, so that it never again enters the engine. Buffers that
     // do not hold whole ticks end with part of a tick; its rest is kept for
-    // the next callback.
+    // the next callback. The sound fades in when the stream starts, and out
+    // and in when the output is muted and unmuted.
     struct Gate
     {
         enum State { Idle, InCallback, Abandoned };
@@ -63,6 +67,9 @@ private:
         std::atomic<qint64> mLastCallMs {0}; // steady clock, 0 before the first call
         float mRest[TICK_FRAMES * 2] = {};
         unsigned long mRestFrames = 0; // the last frames of mRest are still to be played
+        float mGain = 0.0f;
+        float mGainStep = 0.0f;               // per frame
+        std::atomic<bool> mFadedOut {true};   // muted and silent
 
         void render(float* output, unsigned long frameCount);
     };

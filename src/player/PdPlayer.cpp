@@ -782,15 +782,11 @@ bool PdPlayer::handOver(ArborEvent::Type type, const char* waitingText)
 void PdPlayer::unloadPatch()
 {
     if (mOutput)
-        mOutput->mute();
-    qDebug() << "GUI sleep before unload patch";
-    QThread::msleep(50);
+        mOutput->mute(); // returns once faded out
     {
         QMutexLocker lock(&mPatchMutex);
         handOver(ArborEvent::ClosePatch, "GUI waiting for audio thread to unload patch");
     }
-    qDebug() << "GUI sleep after unload patch";
-    QThread::msleep(50);
     if (mOutput)
         mOutput->unmute();
     deliverResults();

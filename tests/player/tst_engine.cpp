@@ -607,11 +607,12 @@ private slots:
             "open 1 44100; -> 0; close; -> -1; open 1 44100; -> 0; close; -> -1; open 1 44100; -> 0; close; -> -1; "
             "open 1 44100 unusual; -> 0", "W Refusing -1 frames per buffer (16 to 8192 work): using 256; W Refusing 8193");
         // Events run every block, whether a patch is open or the output is muted. "block N K": K callbacks of N
-        // frames; broken: a jump in the wave. Any buffer size plays whole ticks, carrying a tick's rest on.
-        row("callback", "init 0; vol 0.5; block 256; load; note; block 5120; block 100; mute; vol 0.75; block 256; "
-            "block 100; unmute; block 256; block 32 300; block 63 200; block 100 100; block 1000 10; unload; block 256",
-            "1; 1; silent 0.5; 1; 1; loud 0.5; loud 0.5; 1; 1; silent 0.75; silent 0.75; 1; loud 0.75; loud 0.75; "
-            "loud 0.75; loud 0.75; loud 0.75; 1; silent 0.75", "open 1 44100; -> 0", "");
+        // frames. Any buffer size plays whole ticks, carrying a tick's rest on. Muting, Stop all and a patch
+        // change fade the sound out; unmuting fades it in.
+        row("callback", "init 0; vol 1; block 256; load; note; block 5120; block 100; mute; vol 2; block 256; block 100; unmute; "
+            "block 256; block 32 300; block 63 200; block 100 100; block 1000 10; stop; block 256 40; note; block 2560; unload; "
+            "block 256", "1; 1; silent 1; 1; 1; loud 1; loud 1; 1; 1; silent 2; silent 2; 1; loud 2; loud 2; loud 2; loud 2; "
+            "loud 2; 1; silent 2; 1; loud 2; 1; silent 2", "open 1 44100; -> 0", "");
     }
     void calls()
     {
@@ -619,7 +620,26 @@ private slots:
         FakePaApi api;
         PaAudioOutput out(nullptr, &api);
         connect(&out, &AudioOutput::selectedDeviceChanged, [&](int i) { api.mTrace << QStringLiteral("-> %1").arg(i); });
+        mPlayer.setOutput(&out);
         mLog->clear();
+        std::vector<float> heard; // left channel since the last "block" looked
+        float last = 0.0f;
+        const auto callback = [&](unsigned long frames) {
+            std::vector<float> b(frames * 2, 9.0f); // a junk sample left: not rendered
+            QCOMPARE(api.mCallback(nullptr, b.data(), frames, nullptr, 0, api.mUserData), int(paContinue));
+            for (std::size_t f = 0; f < b.size(); f += 2)
+                heard.push_back(b[f]);
+        };
+        const auto drive = [&](const std::function<void()>& work) { // this thread plays the audio thread meanwhile
+            std::atomic<bool> done {false};
+            std::thread engine([&] {
+                work();
+                done = true;
+            });
+            while (!done.load())
+                out.isStreamRunning() ? callback(256) : std::this_thread::yield();
+            engine.join();
+        };
         QStringList actual;
         for (const QString& line : row[0].split("; ")) {
             const QStringList w = line.split(QRegularExpression("[ =]"));
@@ -636,31 +656,29 @@ private slots:
                 out.logDevices();
             else if (w[0] == "term")
                 out.term();
-            else if (w[0] == "vol")
-                queue(mPlayer, ArborEvent::VoiceVolumeSet, w[1].toFloat());
-            else if (w[0] == "load")
-                ok = mPlayer.loadPatch(mFolder.main()); // no stream runs for the engine: loaded on this thread
+            else if (w[0] == "vol" || w[0] == "stop")
+                queue(mPlayer, w[0] == "vol" ? ArborEvent::VoiceVolumeSet : ArborEvent::AllNotesOff, w.value(1, "1").toFloat());
             else if (w[0] == "note")
                 toggle(mPlayer, QString());
-            else if (w[0] == "unload")
-                mPlayer.unloadPatch();
-            else if (w[0] == "mute" || w[0] == "unmute")
-                w[0] == "mute" ? out.mute() : out.unmute();
-            if (w[0] == "block") {
-                std::vector<float> left;
-                for (int i = 0; i < w.value(2, "1").toInt(); ++i) {
-                    std::vector<float> b(w[1].toULong() * 2, 9.0f); // a junk sample left: not rendered
-                    QCOMPARE(api.mCallback(nullptr, b.data(), w[1].toULong(), nullptr, 0, api.mUserData), int(paContinue));
-                    for (std::size_t f = 0; f < b.size(); f += 2)
-                        left.push_back(b[f]);
+            else if (w[0] == "load")
+                drive([&] { ok = mPlayer.loadPatch(mFolder.main()); });
+            else if (w[0] == "unload" || w[0] == "mute")
+                drive([&] { w[0] == "mute" ? out.mute() : mPlayer.unloadPatch(); });
+            else if (w[0] == "unmute")
+                out.unmute();
+            for (int i = 0; w[0] == "block" && i < w.value(2, "1").toInt(); ++i)
+                callback(w[1].toULong());
+            if (w[0] == "block") { // broken: a jump, or a sudden silence since the last look; loud: the block's later half
+                float p = 0.0f;
+                bool broken = false;
+                const std::size_t from = heard.size() - w[1].toULong() * w.value(2, "1").toULong() / 2;
+                for (std::size_t f = 0; f < heard.size(); ++f, last = heard[f - 1]) {
+                    broken = broken || std::abs(heard[f] - last) > 0.03f || (heard[f] == 0.0f && std::abs(last) > 0.002f);
+                    p = f < from ? 0.0f : std::max(p, std::abs(heard[f]));
                 }
-                float p = 0.0f, jump = 0.0f; // in the later half
-                for (std::size_t f = left.size() / 2; f < left.size(); ++f) {
-                    p = std::max(p, std::abs(left[f]));
-                    jump = std::max(jump, std::abs(left[f] - left[f - 1]));
-                }
-                const char* heard = p > 1.0f ? "junk" : jump > 0.05f ? "broken" : p > 0.02f ? "loud" : p == 0.0f ? "silent" : "?";
-                actual << QStringLiteral("%1 %2").arg(heard).arg(double(mPlayer.voiceVolume()));
+                heard.clear();
+                const char* sound = broken ? "broken" : p > 0.02f ? "loud" : p == 0.0f ? "silent" : "?";
+                actual << QStringLiteral("%1 %2").arg(sound).arg(double(mPlayer.voiceVolume()));
             } else if (w[0] != "set") {
                 actual << (w[0] == "devices" ? out.devices().join(',') : QString::number(ok));
             }
@@ -670,6 +688,7 @@ private slots:
         for (const QString& line : row[3].split("; ", Qt::SkipEmptyParts))
             QVERIFY2(mLog->contains(line), qPrintable(line));
         QCOMPARE(out.isStreamRunning(), out.selectedDevice() >= 0);
+        mPlayer.setOutput(&mOutput);
         mPlayer.unloadPatch();
     }
 };
