@@ -103,16 +103,6 @@ inline std::vector<float> render(PdPlayer& player, int blocks, bool muted = fals
     return left;
 }
 
-// Frequency from the rising zero crossings after `from`, interpolated.
-inline double measureFrequency(const std::vector<float>& s, std::size_t from)
-{
-    std::vector<double> crossings;
-    for (std::size_t i = from + 1; i < s.size(); ++i)
-        if (s[i - 1] < 0.0f && s[i] >= 0.0f)
-            crossings.push_back(double(i - 1) + double(s[i - 1]) / double(s[i - 1] - s[i]));
-    return crossings.size() < 2 ? 0.0 : 44100.0 * double(crossings.size() - 1) / (crossings.back() - crossings.front());
-}
-
 inline float peak(const std::vector<float>& s, std::size_t from = 0)
 {
     float p = 0.0f;
