@@ -2,10 +2,12 @@
 
 // The engine tests' one fixture: a log catcher that also collects what the
 // patch prints, a runtime patch folder laid out as the application lays it
-// out, and block rendering through the output's callback body.
+// out, a fake PortAudio, block rendering through the output's callback body
+// and measures of the sound.
 
 #include "AudioOutput.h"
 #include "PaAudioOutput.h"
+#include "PaApi.h"
 #include "PdPlayer.h"
 
 #include <QDir>
@@ -110,6 +112,54 @@ inline float peak(const std::vector<float>& s, std::size_t from = 0)
         p = std::max(p, std::abs(s[i]));
     return p;
 }
+
+// A PortAudio that stands in for the real one (there is no sound card
+// here) and traces the streams opened and closed. PortAudio devices 0 and 3
+// are input only; 1, 2 and 4 are list entries 0 to 2.
+class FakePaApi : public PaApi
+{
+public:
+    PaDeviceInfo mDevices[5] = {{2, "mic", 0, 2, 0, 0, 0.01, 0, 0.03, 44100}, {2, "hw:0", 0, 0, 2, 0, 0.01, 0, 0.03, 44100},
+                                {2, "speakers", 1, 0, 2, 0, 0.01, 0, 0.03, 48000},
+                                {2, "line in", 2, 2, 0, 0, 0.01, 0, 0.03, 44100}, {2, "system", 2, 2, 8, 0, 0.01, 0, 0.03, 96000}};
+    PaHostApiInfo mHosts[3] = {{1, paALSA, "ALSA", 0, 0, 0}, {1, paDirectSound, "Windows DirectSound", 0, 0, 0},
+                               {1, paJACK, "JACK Audio Connection Kit", 0, 0, 0}};
+    QMap<QString, int> mSet {{"default", 1}, {"count", 5}}; // what a call returns: its error, or these values
+    QStringList mTrace;
+    PaStreamCallback* mCallback = nullptr;
+    void* mUserData = nullptr;
+
+    PaError call(const QString& name, const QString& traced = QString())
+    {
+        if (!traced.isEmpty())
+            mTrace << traced;
+        return mSet.value(name, paNoError);
+    }
+    PaError initialize() override { return call("init"); }
+    PaError terminate() override { return call("terminate", "terminate"); }
+    int version() override { return 1; }
+    const char* versionText() override { return "fake"; }
+    const char* errorText(PaError) override { return "Some error"; }
+    PaDeviceIndex deviceCount() override { return call("count"); }
+    const PaDeviceInfo* deviceInfo(PaDeviceIndex d) override { return d >= 0 && d < 5 ? &mDevices[d] : nullptr; }
+    const PaHostApiInfo* hostApiInfo(PaHostApiIndex h) override { return h >= 0 && h < 3 ? &mHosts[h] : nullptr; }
+    PaDeviceIndex defaultOutputDevice() override { return call("default"); }
+    PaError isFormatSupported(const PaStreamParameters*, const PaStreamParameters*, double) override { return call("format"); }
+    PaError openStream(PaStream** stream, const PaStreamParameters* in, const PaStreamParameters* out, double rate,
+                       unsigned long frames, PaStreamFlags flags, PaStreamCallback* cb, void* user) override
+    {
+        mCallback = cb;
+        mUserData = user;
+        *stream = this;
+        const bool usual = !in && out->channelCount == 2 && out->sampleFormat == paFloat32 && qFuzzyCompare(out->suggestedLatency, 0.02)
+                           && frames == 256 && flags == paNoFlag && !out->hostApiSpecificStreamInfo;
+        return call("open", QStringLiteral("open %1 %2%3").arg(out->device).arg(rate).arg(usual ? "" : " unusual"));
+    }
+    const PaStreamInfo* streamInfo(PaStream*) override { return nullptr; }
+    PaError startStream(PaStream*) override { return call("start"); }
+    PaError stopStream(PaStream*) override { return call("stop"); }
+    PaError closeStream(PaStream*) override { return call("close", "close"); }
+};
 
 // Level in dB of what is left of `s` after a least-squares fit of one sine
 // per frequency in `notes`, against the weakest of those sines.
