@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
 
@@ -30,7 +31,7 @@ VudiruArborApplication::VudiruArborApplication(int& argc, char** argv)
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    mFlags = parseFlags(arguments);
+    setFlags(parseFlags(arguments));
 
     mPlayer.setOutput(&mOutput);
     ArborContext::setLattice(&mArbor);
@@ -61,6 +62,12 @@ QSet<QString> VudiruArborApplication::parseFlags(const QStringList& arguments)
         flags.insert(argument.toLower());
     }
     return flags;
+}
+
+void VudiruArborApplication::setFlags(const QSet<QString>& flags)
+{
+    mFlags = flags;
+    PdPlayer::sAudioDebug = flags.contains(QStringLiteral("all")) || flags.contains(QStringLiteral("pdplayer"));
 }
 
 QString VudiruArborApplication::configDir()
@@ -148,6 +155,7 @@ bool VudiruArborApplication::init()
         return false;
     }
     mOutput.logDevices();
+    connect(&mOutput, &AudioOutput::deviceStopped, this, &VudiruArborApplication::onAudioDeviceStopped);
 
     if (!initPatchFolder())
         return fail(tr("Initialisation of patch directory failed. This means no audio playback will be "
@@ -404,6 +412,21 @@ void VudiruArborApplication::stopWithoutSaving()
         mPlayer.term();  // closes a patch while the stream still runs
     mOutput.term();
     mTerminated = true;
+}
+
+void VudiruArborApplication::onAudioDeviceStopped(int deviceIndex)
+{
+    QMessageBox box(QMessageBox::Warning, tr("Sound stopped"),
+                    tr("The sound device stopped responding, so Arbor stopped playing through it.\n\n"
+                       "Try it again, or play through the default sound device?"),
+                    QMessageBox::Cancel, mMainWindow);
+    QPushButton* again = box.addButton(tr("Try again"), QMessageBox::AcceptRole);
+    QPushButton* fallback = box.addButton(tr("Use default device"), QMessageBox::AcceptRole);
+    box.exec();
+    if (box.clickedButton() != again && box.clickedButton() != fallback)
+        return;
+    if (!mOutput.selectDevice(box.clickedButton() == again ? deviceIndex : -1))
+        showCriticalMessage(tr("The sound device could not be opened. Choose another one in the options."));
 }
 
 void VudiruArborApplication::onUdpFatalError(QString error)

@@ -56,7 +56,9 @@ public:
     // messages go to the diagnostics window.
     const QSet<QString>& flags() const { return mFlags; }
     // Replaces the flag set. Only while no other thread logs (tests).
-    void setFlags(const QSet<QString>& flags) { mFlags = flags; }
+    // The modules whose debug output is logged; the engine composes its
+    // audio-thread lines only when it is one of them.
+    void setFlags(const QSet<QString>& flags);
     // Each argument without one leading "-", in lower case.
     static QSet<QString> parseFlags(const QStringList& arguments);
 
@@ -100,6 +102,9 @@ signals:
 
 public slots:
     void onUdpFatalError(QString error);
+    // The sound device stopped responding and was given up: offers to reopen
+    // it or the default device.
+    void onAudioDeviceStopped(int deviceIndex);
 
 private:
     bool fail(const QString& text);

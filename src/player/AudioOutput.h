@@ -22,6 +22,8 @@ public:
     virtual QStringList devices() const = 0;
     virtual void logDevices() const;
     virtual bool selectDevice(int deviceIndex) = 0;
+    // Muting fades the sound out over a few milliseconds and returns once it
+    // is silent (or after a bound); unmuting fades it in.
     virtual void mute();
     virtual void unmute();
 
@@ -31,6 +33,10 @@ public:
     // rings every block). Asked on the GUI thread, which alone starts and
     // stops streams.
     virtual bool isStreamRunning() const { return false; }
+    // The running stream stopped calling back (a device that blocks or
+    // vanished): give it up at once, without waiting for it, and tell the
+    // user once through deviceStopped. Nothing by default.
+    virtual void abandonStream() {}
 
     bool isMuted() const { return mMuted.load(std::memory_order_relaxed); }
     int framesPerBuffer() const { return mFramesPerBuffer; }
@@ -40,6 +46,9 @@ public:
 
 signals:
     void selectedDeviceChanged(int deviceIndex);
+    // Queued: the device that was playing stopped responding and was given
+    // up; deviceIndex is the list index it had.
+    void deviceStopped(int deviceIndex);
 
 protected:
     int mSelectedDevice = -1;

@@ -4,7 +4,10 @@
 #include "PdPlayer.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
+#include <QThread>
 
+#include <chrono>
 #include <cstring>
 
 #include "z_libpd.h"
@@ -12,7 +15,13 @@
 namespace
 {
 constexpr int CHANNELS = 2;
-constexpr int TICK_FRAMES = 64;
+constexpr unsigned long TICK = PaAudioOutput::TICK_FRAMES;
+
+qint64 steadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 }
 
 PaAudioOutput::PaAudioOutput(QObject* parent, PaApi* api)
@@ -38,6 +47,11 @@ void PaAudioOutput::logPaError(const char* function, PaError error) const
 bool PaAudioOutput::init(int framesPerBuffer, int deviceIndex, PdPlayer* player)
 {
     mFramesPerBuffer = framesPerBuffer;
+    if (framesPerBuffer < MIN_FRAMES || framesPerBuffer > MAX_FRAMES) {
+        qWarning().noquote() << QStringLiteral("Refusing %1 frames per buffer (%2 to %3 work): using %4")
+                                    .arg(framesPerBuffer).arg(MIN_FRAMES).arg(MAX_FRAMES).arg(DEFAULT_FRAMES);
+        mFramesPerBuffer = DEFAULT_FRAMES;
+    }
     mPlayer = player;
     const PaError err = mApi->initialize();
     if (err != paNoError) {
@@ -157,11 +171,16 @@ bool PaAudioOutput::selectDevice(int deviceIndex)
     if (mPlayer)
         mPlayer->initAudio(CHANNELS, int(rate));
 
+    mGate = new Gate;
+    mGate->mOutput = this;
+    mGate->mGainStep = float(1.0 / (FADE_SECONDS * rate));
     PaError err = mApi->openStream(&mStream, nullptr, &out, rate, (unsigned long)mFramesPerBuffer, paNoFlag,
-                                   &PaAudioOutput::portAudioCallback, this);
+                                   &PaAudioOutput::portAudioCallback, mGate);
     if (err != paNoError) {
         logPaError("Pa_OpenStream", err);
         mStream = nullptr;
+        delete mGate;
+        mGate = nullptr;
         setSelectedDevice(-1);
         return false;
     }
@@ -181,18 +200,53 @@ bool PaAudioOutput::selectDevice(int deviceIndex)
     return true;
 }
 
+bool PaAudioOutput::isStalled() const
+{
+    // A stream that called back before but not for a while: far longer than
+    // a buffer lasts, however large.
+    const qint64 last = mGate ? mGate->mLastCallMs.load() : 0;
+    return mStreamRunning && last != 0 && steadyMs() - last > 500;
+}
+
+void PaAudioOutput::abandonStream()
+{
+    if (!mStream)
+        return;
+    // A callback under way ends soon: wait for it, then keep the gate shut.
+    for (int idle = Gate::Idle; !mGate->mState.compare_exchange_weak(idle, Gate::Abandoned); idle = Gate::Idle)
+        QThread::usleep(200);
+    qWarning() << "The audio device stopped responding: its stream is given up";
+    mStream = nullptr; // stopping or closing it would wait for the device
+    mGate = nullptr;
+    mStreamRunning = false;
+    mAbandoned = true;
+    const int device = mSelectedDevice;
+    setSelectedDevice(-1);
+    QMetaObject::invokeMethod(this, [this, device] { emit deviceStopped(device); }, Qt::QueuedConnection);
+}
+
 bool PaAudioOutput::closeDevice()
 {
     if (!mStream)
         return true;
+    if (isStalled()) {
+        abandonStream();
+        return true;
+    }
+    const bool wasMuted = isMuted();
+    mute(); // the stream stops silent
     qWarning() << "Stopping stream...";
     PaError err = mApi->stopStream(mStream);
     if (err != paNoError)
         logPaError("Pa_StopStream", err);
     mStreamRunning = false;
+    if (!wasMuted)
+        unmute(); // the next stream fades in
     qWarning() << "Closing stream...";
     err = mApi->closeStream(mStream);
     mStream = nullptr;
+    delete mGate;
+    mGate = nullptr;
     setSelectedDevice(-1);
     if (err != paNoError) {
         logPaError("Pa_CloseStream", err);
@@ -207,7 +261,9 @@ void PaAudioOutput::term()
         return;
     qWarning() << "PaAudioOutput::term...";
     closeDevice();
-    if (mPaInitialised) {
+    if (mPaInitialised && mAbandoned) {
+        qWarning() << "Not terminating PortAudio: a stream of a device that stopped responding is still open";
+    } else if (mPaInitialised) {
         qWarning() << "Calling Pa_Terminate...";
         const PaError err = mApi->terminate();
         if (err != paNoError)
@@ -216,27 +272,74 @@ void PaAudioOutput::term()
     }
 }
 
+void PaAudioOutput::renderTicks(PdPlayer* player, float* output, unsigned long ticks, bool muted)
+{
+    if (ticks == 0)
+        return;
+    if (player && player->isPatchOpen())
+        libpd_process_float(int(ticks), nullptr, output); // muted too: the patch keeps running
+    if (!player || !player->isPatchOpen() || muted)
+        std::memset(output, 0, ticks * TICK * CHANNELS * sizeof(float));
+}
+
 void PaAudioOutput::renderBlock(PdPlayer* player, float* output, unsigned long frameCount, bool muted)
 {
     if (player)
         player->processEvents();
-    const unsigned long ticks = frameCount / TICK_FRAMES;
-    unsigned long rendered = 0;
-    if (player && player->isPatchOpen() && !muted && ticks > 0) {
-        libpd_process_float(int(ticks), nullptr, output);
-        rendered = ticks * TICK_FRAMES;
-    } else if (player && player->isPatchOpen() && ticks > 0) {
-        // Muted: the patch keeps running, its output is dropped.
-        libpd_process_float(int(ticks), nullptr, output);
+    const unsigned long ticks = frameCount / TICK;
+    renderTicks(player, output, ticks, muted);
+    std::memset(output + ticks * TICK * CHANNELS, 0, (frameCount - ticks * TICK) * CHANNELS * sizeof(float));
+}
+
+void PaAudioOutput::mute()
+{
+    AudioOutput::mute();
+    // A stream that stopped calling back cannot fade: wait a bounded time.
+    QElapsedTimer waited;
+    waited.start();
+    while (isStreamRunning() && !mGate->mFadedOut.load() && waited.elapsed() < 100)
+        QThread::usleep(500);
+}
+
+void PaAudioOutput::Gate::render(float* output, unsigned long frameCount)
+{
+    PdPlayer* player = mOutput->mPlayer;
+    const float target = mOutput->isMuted() ? 0.0f : 1.0f;
+    if (player)
+        player->processEvents();
+    const unsigned long carried = std::min(frameCount, mRestFrames);
+    std::memcpy(output, mRest + (TICK - mRestFrames) * CHANNELS, carried * CHANNELS * sizeof(float));
+    mRestFrames -= carried;
+    const unsigned long ticks = (frameCount - carried) / TICK;
+    renderTicks(player, output + carried * CHANNELS, ticks, false); // muting fades below
+    const unsigned long done = carried + ticks * TICK;
+    if (done < frameCount) {
+        renderTicks(player, mRest, 1, false);
+        std::memcpy(output + done * CHANNELS, mRest, (frameCount - done) * CHANNELS * sizeof(float));
+        mRestFrames = TICK - (frameCount - done);
     }
-    if (rendered < frameCount)
-        std::memset(output + rendered * CHANNELS, 0, (frameCount - rendered) * CHANNELS * sizeof(float));
+    unsigned long f = 0;
+    for (; f < frameCount && mGain != target; ++f) {
+        mGain = target > mGain ? std::min(target, mGain + mGainStep) : std::max(target, mGain - mGainStep);
+        output[f * CHANNELS] *= mGain;
+        output[f * CHANNELS + 1] *= mGain;
+    }
+    if (mGain == 0.0f) // silent from here on
+        std::memset(output + f * CHANNELS, 0, (frameCount - f) * CHANNELS * sizeof(float));
+    mFadedOut.store(mGain == 0.0f && target == 0.0f);
 }
 
 int PaAudioOutput::portAudioCallback(const void*, void* output, unsigned long frameCount,
                                      const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* userData)
 {
-    auto* self = static_cast<PaAudioOutput*>(userData);
-    renderBlock(self->mPlayer, static_cast<float*>(output), frameCount, self->isMuted());
+    auto* gate = static_cast<Gate*>(userData);
+    int idle = Gate::Idle;
+    if (!gate->mState.compare_exchange_strong(idle, Gate::InCallback)) {
+        std::memset(output, 0, frameCount * CHANNELS * sizeof(float));
+        return paAbort;
+    }
+    gate->mLastCallMs.store(steadyMs(), std::memory_order_relaxed);
+    gate->render(static_cast<float*>(output), frameCount);
+    gate->mState.store(Gate::Idle);
     return paContinue;
 }

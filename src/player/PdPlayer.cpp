@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QThread>
 
@@ -24,6 +25,8 @@
 namespace
 {
 constexpr float TICKET_LIMIT = 16777216.0f; // tickets travel exactly in a float
+// A stream whose callback has not begun a block for this long has stalled.
+constexpr int STALL_MS = 1000;
 
 // A hand-over request carries its ticket in the value and this mark in the
 // last path byte, which the inline form of a real path always keeps 0. Plain
@@ -47,6 +50,8 @@ bool ticketOf(const PdMessageBuffer::Chunk* chunk, std::uint32_t& ticket)
 // pieces are gathered here, on the thread that runs Pd, without allocating.
 char sPrintLine[1024];
 std::size_t sPrintLength = 0;
+// Pd's complaints since the last patch open began (same thread as Pd).
+int sPdErrors = 0;
 }
 
 PdPlayer* PdPlayer::sThis = nullptr;
@@ -130,6 +135,7 @@ bool PdPlayer::queueEventSerial(const ArborEvent* event)
 
 void PdPlayer::processEvents()
 {
+    mBlocks.fetch_add(1, std::memory_order_release);
     executeChunks(mSerialBuffer, false);
     executeChunks(mGuiBuffer, true);
 }
@@ -567,9 +573,10 @@ void PdPlayer::pdPrintHook(const char* text)
         sPrintLine[sPrintLength] = '\0';
         // Pd's own complaints (objects it cannot create, bad messages) are
         // worth a warning; everything the patch prints is debug output.
-        if (std::strncmp(sPrintLine, "error", 5) == 0 || std::strstr(sPrintLine, "couldn't create"))
+        if (std::strncmp(sPrintLine, "error", 5) == 0 || std::strstr(sPrintLine, "couldn't create")) {
+            ++sPdErrors;
             qWarning() << "libPD:" << QString::fromLocal8Bit(sPrintLine);
-        else
+        } else
             PD_AUDIO_DEBUG << "libPD:" << QString::fromLocal8Bit(sPrintLine);
         sPrintLength = 0;
     }
@@ -655,9 +662,21 @@ void PdPlayer::openPatchLocked()
         closePatchLocked();
     }
     qWarning() << "Opening PD patch: " << mPendingPatchDir << mPendingPatchName;
+    sPdErrors = 0;
     mPatch = libpd_openfile(mPendingPatchName, mPendingPatchDir);
     if (!mPatch) {
         qCritical() << "Opening PD patch failed: " << mPendingPatchDir << mPendingPatchName;
+        return;
+    }
+    if (sPdErrors > 0) {
+        // Most often a voice patch that is missing or broken: every voice
+        // would stay silent and never be freed.
+        qCritical().noquote() << QStringLiteral("Opening PD patch failed: %1 errors while Pd built %2/%3 (see the libPD lines "
+                                                "above); closing it")
+                                     .arg(sPdErrors)
+                                     .arg(QString::fromLocal8Bit(mPendingPatchDir), QString::fromLocal8Bit(mPendingPatchName));
+        libpd_closefile(mPatch);
+        mPatch = nullptr;
         return;
     }
     if (!setDsp(true)) {
@@ -728,9 +747,24 @@ bool PdPlayer::handOver(ArborEvent::Type type, const char* waitingText)
         return false;
     }
     qDebug() << waitingText;
-    while (mDoneTicket != ticket) {
-        if (mPatchCondition.wait(&mPatchMutex, 2000))
+    std::uint64_t blocks = blockCount();
+    QElapsedTimer sinceBlock;
+    sinceBlock.start();
+    for (int waited = 1; mDoneTicket != ticket; ++waited) {
+        if (mPatchCondition.wait(&mPatchMutex, 100))
             continue;
+        if (blockCount() != blocks) {
+            blocks = blockCount();
+            sinceBlock.restart();
+        }
+        if (streamRunning() && sinceBlock.elapsed() >= STALL_MS) {
+            // The callback may yet take the mutex: let it, and look again.
+            mPatchMutex.unlock();
+            mOutput->abandonStream();
+            mPatchMutex.lock();
+            if (mDoneTicket == ticket)
+                break;
+        }
         if (!streamRunning()) {
             qWarning() << "the audio stream stopped during a patch hand-over: finishing it on the GUI thread";
             mWaitingTicket = 0;
@@ -740,7 +774,8 @@ bool PdPlayer::handOver(ArborEvent::Type type, const char* waitingText)
                 closePatchLocked();
             return true;
         }
-        qWarning() << "still waiting for the audio thread to take the patch request";
+        if (waited % 20 == 5)
+            qWarning() << "still waiting for the audio thread to take the patch request";
     }
     mWaitingTicket = 0;
     return true;
@@ -749,15 +784,11 @@ bool PdPlayer::handOver(ArborEvent::Type type, const char* waitingText)
 void PdPlayer::unloadPatch()
 {
     if (mOutput)
-        mOutput->mute();
-    qDebug() << "GUI sleep before unload patch";
-    QThread::msleep(50);
+        mOutput->mute(); // returns once faded out
     {
         QMutexLocker lock(&mPatchMutex);
         handOver(ArborEvent::ClosePatch, "GUI waiting for audio thread to unload patch");
     }
-    qDebug() << "GUI sleep after unload patch";
-    QThread::msleep(50);
     if (mOutput)
         mOutput->unmute();
     deliverResults();

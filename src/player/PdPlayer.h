@@ -81,6 +81,9 @@ public:
     void setOutput(AudioOutput* output) { mOutput = output; }
     AudioOutput* output() const { return mOutput; }
 
+    // Blocks the audio thread began (each processEvents is one); any thread.
+    std::uint64_t blockCount() const { return mBlocks.load(std::memory_order_acquire); }
+
     // Audio thread.
     void processEvents();
     void processChunk(const PdMessageBuffer::Chunk* chunk);
@@ -197,5 +200,6 @@ private:
     std::uint32_t mDoneTicket = 0;
 
     AudioOutput* mOutput = nullptr;
+    std::atomic<std::uint64_t> mBlocks {0};
     bool mInitialised = false;
 };

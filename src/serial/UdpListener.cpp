@@ -7,8 +7,48 @@
 #include "WandDatagram.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QUdpSocket>
+
+namespace
+{
+// Lets the first few warnings of one kind through each second and counts the
+// rest, which one line sums up once the second is over: a flood of bad
+// packets cannot flood the log.
+class WarningLimiter
+{
+public:
+    explicit WarningLimiter(const char* what) : mWhat(what) {}
+    bool admit()
+    {
+        flushIfDue();
+        if (mAdmitted < BURST) {
+            ++mAdmitted;
+            return true;
+        }
+        ++mSuppressed;
+        return false;
+    }
+    void flushIfDue()
+    {
+        if (mWindow.isValid() && mWindow.elapsed() < 1000)
+            return;
+        if (mSuppressed > 0)
+            qWarning().noquote() << QStringLiteral("%1 more %2 in the last second").arg(mSuppressed).arg(QLatin1String(mWhat));
+        mWindow.start();
+        mAdmitted = 0;
+        mSuppressed = 0;
+    }
+
+private:
+    static constexpr int BURST = 10;
+    const char* mWhat;
+    QElapsedTimer mWindow;
+    int mAdmitted = 0;
+    int mSuppressed = 0;
+};
+} // namespace
 
 UdpListener::UdpListener(QObject* parent)
     : QThread(parent)
@@ -82,8 +122,12 @@ void UdpListener::run()
     qWarning() << "UDP socket opened on port" << configuredPort;
 
     char buffer[WandDatagram::SIZE];
+    WarningLimiter wrongSize("UDP packets of a wrong size discarded");
+    WarningLimiter unmapped("RFID tags not in the mapping table ignored");
     while (!mStopRequested) {
         if (!socket.waitForReadyRead(WAIT_MS)) {
+            wrongSize.flushIfDue();
+            unmapped.flushIfDue();
             if (socket.error() != QAbstractSocket::SocketTimeoutError) {
                 // Keeps a socket in a persistent error state from spinning.
                 qWarning() << "UDP socket error:" << socket.errorString();
@@ -94,7 +138,8 @@ void UdpListener::run()
         while (!mStopRequested && socket.hasPendingDatagrams()) {
             const qint64 size = socket.pendingDatagramSize();
             if (size != WandDatagram::SIZE) {
-                qWarning().noquote() << QStringLiteral("Discarding UDP packet due to wrong size %1").arg(size);
+                if (wrongSize.admit())
+                    qWarning().noquote() << QStringLiteral("Discarding UDP packet due to wrong size %1").arg(size);
                 socket.readDatagram(nullptr, 0);
                 continue;
             }
@@ -111,7 +156,8 @@ void UdpListener::run()
             qDebug() << "Wand ID:" << wandId << ", RFID:" << tag;
             const ArborEvent* event = map.lookup(tag);
             if (!event) {
-                qWarning().noquote() << QStringLiteral("RFID %1 not found in mapping table. Ignoring.").arg(tag);
+                if (unmapped.admit())
+                    qWarning().noquote() << QStringLiteral("RFID %1 not found in mapping table. Ignoring.").arg(tag);
                 continue;
             }
             emit eventReceived(event);

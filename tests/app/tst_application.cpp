@@ -105,6 +105,28 @@ private slots:
         QCOMPARE(text.isEmpty(), !shown);
     }
 
+    // The engine's audio-thread lines (what Pd prints among them) are shown
+    // for its module too.
+    void engineDebug_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("shown");
+        for (const QStringList& arguments : QList<QStringList> {{}, {"Arbor"}, {"PdPlayer"}, {"-all"}})
+            QTest::newRow(qPrintable(arguments.join(' '))) << arguments << (arguments.size() && arguments[0] != "Arbor");
+    }
+    void engineDebug()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, shown);
+        DiagnosticsDialog dialog;
+        app()->setFlags(VudiruArborApplication::parseFlags(arguments));
+        const QtMessageHandler previous = qInstallMessageHandler(&VudiruArborApplication::loggingMessageHandler);
+        PdPlayer::pdPrintHook("tick\n");
+        qInstallMessageHandler(previous);
+        app()->setFlags({});
+        QCOMPARE(dialog.findChild<QPlainTextEdit*>("textArea")->toPlainText().contains("libPD: \"tick\""), shown);
+    }
+
     // Each run appends a header. Entries of concurrent writers stay whole in
     // the file and reach the window through the event queue; closing the
     // window only hides it and keeps the text.

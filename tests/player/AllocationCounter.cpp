@@ -13,17 +13,10 @@ std::atomic<bool> sArmed {false};
 std::atomic<long> sNews {0};
 std::atomic<long> sMallocs {0};
 
-// Out of line so that a debugger can stop on an armed allocation:
-//   gdb -ex 'break countedAllocation' ./bench_player
-__attribute__((noinline)) void countedAllocation(std::atomic<long>& counter)
-{
-    counter.fetch_add(1, std::memory_order_relaxed);
-}
-
 inline void count(std::atomic<long>& counter)
 {
     if (sArmed.load(std::memory_order_relaxed))
-        countedAllocation(counter);
+        counter.fetch_add(1, std::memory_order_relaxed);
 }
 } // namespace
 

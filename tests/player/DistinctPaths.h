@@ -1,28 +1,23 @@
 #pragma once
 
-#include "ArborPath.h"
-#include "ArborRatio.h"
-
-#include <QSet>
 #include <QStringList>
+
+#include <cstdlib>
 
 namespace PlayerTest
 {
-// Paths of up to `n` (300 or so at most) distinct ratios whose notes lie
-// between 40 Hz and 8 kHz above A 440: three steps along 2 to 11, either way.
+// Paths of up to 225 distinct ratios between 52 Hz and 3.7 kHz above A 440:
+// up to two steps along 3 and along 5, one along 7 and one along 11.
 inline QStringList distinctPaths(int n)
 {
-    const int steps[] = {2, 3, 5, 7, 11, -2, -3, -5, -7, -11};
     QStringList out;
-    QSet<QString> seen;
-    for (int i = 0; i < 1000 && out.size() < n; ++i) {
-        const QString path = QStringLiteral("/%1/%2/%3").arg(steps[i / 100]).arg(steps[i / 10 % 10]).arg(steps[i % 10]);
-        const ArborRatio r = ArborRatio::relativeFromPath(ArborPath(path));
-        const double f = r.toDouble() * 440.0;
-        if (!r.isNull() && f >= 40.0 && f <= 8000.0 && !seen.contains(r.toString())) {
-            seen.insert(r.toString());
-            out << path;
-        }
+    for (int i = 0; i < std::min(n, 225); ++i) {
+        const int counts[] = {i % 5 - 2, i / 5 % 5 - 2, i / 25 % 3 - 1, i / 75 % 3 - 1};
+        QString path;
+        for (int p = 0; p < 4; ++p)
+            for (int k = 0; k < std::abs(counts[p]); ++k)
+                path += QStringLiteral("/%1").arg((counts[p] < 0 ? -1 : 1) * (p < 2 ? 3 + 2 * p : 7 + 4 * (p - 2)));
+        out << path;
     }
     return out;
 }

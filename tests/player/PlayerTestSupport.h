@@ -2,11 +2,12 @@
 
 // The engine tests' one fixture: a log catcher that also collects what the
 // patch prints, a runtime patch folder laid out as the application lays it
-// out, an output double for the hand-over, and block rendering through the
-// output's callback body.
+// out, a fake PortAudio, block rendering through the output's callback body
+// and measures of the sound.
 
 #include "AudioOutput.h"
 #include "PaAudioOutput.h"
+#include "PaApi.h"
 #include "PdPlayer.h"
 
 #include <QDir>
@@ -29,25 +30,24 @@ class LogCatcher
 public:
     LogCatcher() : mPrevious(qInstallMessageHandler(&LogCatcher::handler)) { sSelf = this; }
     ~LogCatcher() { qInstallMessageHandler(mPrevious); }
-    QStringList lines() const
+    QStringList lines(const QString& part = QString()) const
     {
         QMutexLocker lock(&mMutex);
-        return mLines;
+        return mLines.filter(part);
     }
     void clear()
     {
         QMutexLocker lock(&mMutex);
         mLines.clear();
     }
-    int count(const QString& part) const { return lines().filter(part).size(); }
+    int count(const QString& part) const { return lines(part).size(); }
     bool contains(const QString& part) const { return count(part) > 0; }
     // What the patch printed, only lines starting with `prefix`.
     QStringList pdPrints(const QString& prefix = QString()) const
     {
         QStringList out;
-        for (const QString& l : lines())
-            if (l.startsWith("D libPD: \"" + prefix))
-                out << l.mid(10).chopped(1);
+        for (const QString& l : lines("D libPD: \"" + prefix))
+            out << l.mid(10).chopped(1);
         return out;
     }
 
@@ -91,16 +91,6 @@ private:
     QTemporaryDir mDir;
 };
 
-// An output double for the hand-over: it only says whether a stream runs.
-class StreamFlagOutput : public AudioOutput
-{
-public:
-    QStringList devices() const override { return {}; }
-    bool selectDevice(int) override { return false; }
-    bool isStreamRunning() const override { return mRunning.load(); }
-    std::atomic<bool> mRunning {false};
-};
-
 // Renders `blocks` blocks of 256 frames as the audio callback does; returns
 // the left channel.
 inline std::vector<float> render(PdPlayer& player, int blocks, bool muted = false)
@@ -115,16 +105,6 @@ inline std::vector<float> render(PdPlayer& player, int blocks, bool muted = fals
     return left;
 }
 
-// Frequency from the rising zero crossings after `from`, interpolated.
-inline double measureFrequency(const std::vector<float>& s, std::size_t from)
-{
-    std::vector<double> crossings;
-    for (std::size_t i = from + 1; i < s.size(); ++i)
-        if (s[i - 1] < 0.0f && s[i] >= 0.0f)
-            crossings.push_back(double(i - 1) + double(s[i - 1]) / double(s[i - 1] - s[i]));
-    return crossings.size() < 2 ? 0.0 : 44100.0 * double(crossings.size() - 1) / (crossings.back() - crossings.front());
-}
-
 inline float peak(const std::vector<float>& s, std::size_t from = 0)
 {
     float p = 0.0f;
@@ -133,6 +113,90 @@ inline float peak(const std::vector<float>& s, std::size_t from = 0)
     return p;
 }
 
+// A PortAudio that stands in for the real one (there is no sound card
+// here) and traces the streams opened and closed. PortAudio devices 0 and 3
+// are input only; 1, 2 and 4 are list entries 0 to 2.
+class FakePaApi : public PaApi
+{
+public:
+    PaDeviceInfo mDevices[5] = {{2, "mic", 0, 2, 0, 0, 0.01, 0, 0.03, 44100}, {2, "hw:0", 0, 0, 2, 0, 0.01, 0, 0.03, 44100},
+                                {2, "speakers", 1, 0, 2, 0, 0.01, 0, 0.03, 48000},
+                                {2, "line in", 2, 2, 0, 0, 0.01, 0, 0.03, 44100}, {2, "system", 2, 2, 8, 0, 0.01, 0, 0.03, 96000}};
+    PaHostApiInfo mHosts[3] = {{1, paALSA, "ALSA", 0, 0, 0}, {1, paDirectSound, "Windows DirectSound", 0, 0, 0},
+                               {1, paJACK, "JACK Audio Connection Kit", 0, 0, 0}};
+    QMap<QString, int> mSet {{"default", 1}, {"count", 5}}; // what a call returns: its error, or these values
+    QStringList mTrace;
+    PaStreamCallback* mCallback = nullptr;
+    void* mUserData = nullptr;
+
+    PaError call(const QString& name, const QString& traced = QString())
+    {
+        if (!traced.isEmpty())
+            mTrace << traced;
+        return mSet.value(name, paNoError);
+    }
+    PaError initialize() override { return call("init"); }
+    PaError terminate() override { return call("terminate", "terminate"); }
+    int version() override { return 1; }
+    const char* versionText() override { return "fake"; }
+    const char* errorText(PaError) override { return "Some error"; }
+    PaDeviceIndex deviceCount() override { return call("count"); }
+    const PaDeviceInfo* deviceInfo(PaDeviceIndex d) override { return d >= 0 && d < 5 ? &mDevices[d] : nullptr; }
+    const PaHostApiInfo* hostApiInfo(PaHostApiIndex h) override { return h >= 0 && h < 3 ? &mHosts[h] : nullptr; }
+    PaDeviceIndex defaultOutputDevice() override { return call("default"); }
+    PaError isFormatSupported(const PaStreamParameters*, const PaStreamParameters*, double) override { return call("format"); }
+    PaError openStream(PaStream** stream, const PaStreamParameters* in, const PaStreamParameters* out, double rate,
+                       unsigned long frames, PaStreamFlags flags, PaStreamCallback* cb, void* user) override
+    {
+        mCallback = cb;
+        mUserData = user;
+        *stream = this;
+        const bool usual = !in && out->channelCount == 2 && out->sampleFormat == paFloat32 && qFuzzyCompare(out->suggestedLatency, 0.02)
+                           && frames == 256 && flags == paNoFlag && !out->hostApiSpecificStreamInfo;
+        return call("open", QStringLiteral("open %1 %2%3").arg(out->device).arg(rate).arg(usual ? "" : " unusual"));
+    }
+    const PaStreamInfo* streamInfo(PaStream*) override { return nullptr; }
+    PaError startStream(PaStream*) override { return call("start"); }
+    PaError stopStream(PaStream*) override { return call("stop"); }
+    PaError closeStream(PaStream*) override { return call("close", "close"); }
+};
+
+// Level in dB of what is left of `s` after a least-squares fit of one sine
+// per frequency in `notes`, against the weakest of those sines.
+inline double offNoteLevel(const std::vector<float>& s, const std::vector<double>& notes)
+{
+    const std::size_t n = notes.size() * 2, w = n + 1;
+    std::vector<double> a(n * w), row(n), rhs(n); // the normal equations, right-hand side last
+    double energy = 0.0;
+    for (std::size_t t = 0; t < s.size(); ++t) {
+        for (std::size_t k = 0; k < n; ++k) {
+            const double phase = 2.0 * M_PI * notes[k / 2] * double(t) / 44100.0;
+            row[k] = k % 2 ? std::sin(phase) : std::cos(phase);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t j = 0; j < n; ++j)
+                a[i * w + j] += row[i] * row[j];
+            rhs[i] = a[i * w + n] += row[i] * double(s[t]);
+        }
+        energy += double(s[t]) * double(s[t]);
+    }
+    for (std::size_t p = 0; p < n; ++p) { // Gauss-Jordan: the matrix is positive definite
+        for (std::size_t i = 0; i < n; ++i) {
+            const double f = i == p ? 0.0 : a[i * w + p] / a[p * w + p];
+            for (std::size_t j = 0; j <= n; ++j)
+                a[i * w + j] -= f * a[p * w + j];
+        }
+    }
+    double weakest = HUGE_VAL;
+    for (std::size_t k = 0; k < n; k += 2) {
+        const double c = a[k * w + n] / a[k * w + k], d = a[(k + 1) * w + n] / a[(k + 1) * w + k + 1];
+        energy -= c * rhs[k] + d * rhs[k + 1];
+        weakest = std::min(weakest, (c * c + d * d) / 2.0 * double(s.size()));
+    }
+    return 10.0 * std::log10(energy / weakest);
+}
+
+// Queues a request as the GUI does: a type and value, or a toggle of `path`.
 inline void queue(PdPlayer& player, int type, float value)
 {
     const ArborEvent e(ArborEvent::Type(type), value);

@@ -1,17 +1,31 @@
-// The patch set under the stand-alone Pd program in batch mode: each voice
-// patch in patches/ runs in the shell without complaints, answers the macro
+// The patch set: each voice patch in patches/ runs in the shell under the
+// stand-alone Pd program in batch mode without complaints, answers the macro
 // query and reports its released voice; each shell patch opens on its own.
+// And the audio thread over it makes no heap allocation: operator new and
+// the malloc family are replaced by counting versions in this executable,
+// armed only while a second thread does what the audio callback does (drain
+// a full ring of every request type and render blocks), with the engine's
+// signals connected queued to this object as the application connects them.
 
+#include "AllocationCounter.h"
+#include "DistinctPaths.h"
 #include "PlayerTestSupport.h"
 
+#include <QMetaMethod>
 #include <QProcess>
 #include <QStandardPaths>
+
+#include <thread>
 
 using namespace PlayerTest;
 
 class TestPatchSet : public QObject
 {
     Q_OBJECT
+    int mDelivered = 0;
+
+public slots:
+    void count() { ++mDelivered; }
 
 private slots:
     void batch_data()
@@ -58,6 +72,64 @@ private slots:
             QVERIFY2(!line.contains("error") && !line.contains("couldn't") && !line.contains("... "), qPrintable(line));
         for (const QString& e : expected)
             QVERIFY2(e.isEmpty() || lines.count(e) == 1, qPrintable(output));
+    }
+
+    void counterSeesAllocations()
+    {
+        armAllocationCounter();
+        const QString text = QString::number(123456789);
+        const std::string s(100, 'x');
+        QVERIFY(disarmAllocationCounter().total() >= 2);
+    }
+
+    // Toggles over 160 balls (later note-ons steal) between every other
+    // request: all notes off, transpositions up, down and back, volumes,
+    // mono and poly, patch steps, base frequency, a prime, macros, unknown
+    // types. Then 100 blocks, every other one muted: releases end, stolen
+    // voices are reported.
+    void audioThread_data()
+    {
+        QTest::addColumn<bool>("withPatch");
+        QTest::newRow("no patch") << false;
+        QTest::newRow("shell and Sine voice open") << true;
+    }
+    void audioThread()
+    {
+        QFETCH(bool, withPatch);
+        RuntimeFolder folder;
+        PdPlayer player;
+        QVERIFY(player.init());
+        player.initAudio(2, 44100);
+        QVERIFY(!withPatch || player.loadPatch(folder.main()));
+        const QMetaMethod count = metaObject()->method(metaObject()->indexOfSlot("count()"));
+        for (int i = player.metaObject()->methodOffset(); i < player.metaObject()->methodCount(); ++i)
+            if (player.metaObject()->method(i).methodType() == QMetaMethod::Signal)
+                QVERIFY(connect(&player, player.metaObject()->method(i), this, count, Qt::QueuedConnection));
+        const QStringList paths = distinctPaths(160);
+        const float requests[][2] = {{1, 1}, {2, 3}, {2, -3}, {2, 0}, {3, 0}, {4, 0.5f}, {5, 0}, {6, 0.5f}, {7, 1},
+                                     {7, 0}, {8, 1}, {8, 0}, {9, 440}, {10, 5}, {11, 0.5f}, {18, 0.5f}, {21, 0}, {-1, 0}};
+        std::vector<float> block(512);
+        for (int round = 0; round < 3; ++round) {
+            for (int i = 0; i < PdMessageBuffer::MAX_CHUNKS; ++i) {
+                if (i % 3 != 2)
+                    toggle(player, paths.at(i % paths.size()));
+                else
+                    queue(player, int(requests[i / 3 % 18][0]), requests[i / 3 % 18][1]);
+            }
+            long allocations = 0;
+            std::thread([&] {
+                armAllocationCounter();
+                player.processEvents();
+                for (int i = 0; i < 100; ++i)
+                    PaAudioOutput::renderBlock(&player, block.data(), 256, i % 2);
+                allocations = disarmAllocationCounter().total();
+            }).join();
+            if (round > 0) // the first round enters the receiver names into Pd's symbol table
+                QCOMPARE(allocations, 0L);
+            QTRY_VERIFY(mDelivered > PdMessageBuffer::MAX_CHUNKS / 3); // the engine's timer delivers
+            mDelivered = 0;
+        }
+        player.unloadPatch();
     }
 };
 

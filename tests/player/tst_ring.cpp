@@ -27,27 +27,20 @@ class TestRing : public QObject
     Q_OBJECT
 
 private slots:
-    // `offset` chunks pass through first, so that the fill wraps around the
-    // end of the ring. Even chunks are notes, odd ones plain events.
+    // `offset` chunks pass through first (-1: the ring was never created),
+    // so that the fill wraps around the end of the ring. Even chunks are
+    // notes, odd ones plain events; the oldest are kept, in order.
     void commandRing_data()
     {
-        QTest::addColumn<int>("offset"); // -1: the ring was never created
-        QTest::addColumn<int>("queued");
-        QTest::addColumn<int>("kept");
-        QTest::newRow("one") << 0 << 1 << 1;
-        QTest::newRow("exactly full") << 0 << 1023 << 1023;
-        QTest::newRow("one too many") << 0 << 1024 << 1023;
-        QTest::newRow("many too many") << 0 << 3000 << 1023;
-        QTest::newRow("full, wrapped by 7") << 7 << 1023 << 1023;
-        QTest::newRow("too many, wrapped by 700") << 700 << 1024 << 1023;
-        QTest::newRow("wrapped by 1022") << 1022 << 500 << 500;
-        QTest::newRow("never created") << -1 << 5 << 0;
+        QTest::addColumn<QList<int>>("row"); // offset, queued, kept
+        for (const QList<int>& r : QList<QList<int>> {{0, 1, 1}, {0, 1023, 1023}, {0, 1024, 1023}, {0, 3000, 1023}, {7, 1023, 1023},
+                                                      {700, 1024, 1023}, {1022, 500, 500}, {-1, 5, 0}})
+            QTest::addRow("offset %d, %d queued", r[0], r[1]) << r;
     }
     void commandRing()
     {
-        QFETCH(int, offset);
-        QFETCH(int, queued);
-        QFETCH(int, kept);
+        QFETCH(QList<int>, row);
+        const int offset = row[0], queued = row[1], kept = row[2];
         LogCatcher log;
         PdMessageBuffer buffer;
         QVERIFY(offset < 0 || buffer.init());
@@ -72,7 +65,7 @@ private slots:
             buffer.processEvents(list);
             QCOMPARE(int(list.size()), kept);
         }
-        for (int i = 0; i < kept; ++i) { // the oldest are kept, in order
+        for (int i = 0; i < kept; ++i) {
             const PdMessageBuffer::Chunk* c = list[std::uint64_t(i)];
             QCOMPARE(c->mType, i % 2 ? i : 0);
             QCOMPARE(c->mValue, i % 2 ? -0.5f * float(i) : 1.0f);
@@ -82,25 +75,24 @@ private slots:
         QCOMPARE(buffer.pendingBytes(), 0);
     }
 
-    // Every chunk must arrive whole, once and in order.
+    // Every chunk must arrive whole, once and in order. The producers wait
+    // for room first (a full ring would log a warning per try) and give up
+    // when the consumer does.
     void twoProducersOneConsumer()
     {
         const int perProducer = 100000;
         PdMessageBuffer rings[2];
         QVERIFY(rings[0].init() && rings[1].init());
-        std::atomic<bool> stop {false}; // the consumer gave up: the producers must not wait for it
-        std::thread producers[2];
-        for (int p = 0; p < 2; ++p) {
-            producers[p] = std::thread([&, p] {
-                const int room = PdMessageBuffer::RING_BYTES - 1 - int(sizeof(PdMessageBuffer::Chunk));
-                for (int seq = 0; seq < perProducer && !stop.load(); ++seq) {
-                    const PdMessageBuffer::Chunk c = make(p, seq);
-                    // Waits for room first: a full ring would log a warning per try.
-                    while (!stop.load() && (rings[p].pendingBytes() > room || !rings[p].writeChunk(&c)))
-                        std::this_thread::yield();
-                }
-            });
-        }
+        std::atomic<bool> stop {false};
+        const auto produce = [&](int p) {
+            const int room = PdMessageBuffer::RING_BYTES - 1 - int(sizeof(PdMessageBuffer::Chunk));
+            for (int seq = 0; seq < perProducer && !stop.load(); ++seq) {
+                const PdMessageBuffer::Chunk c = make(p, seq);
+                while (!stop.load() && (rings[p].pendingBytes() > room || !rings[p].writeChunk(&c)))
+                    std::this_thread::yield();
+            }
+        };
+        std::thread producers[2] = {std::thread(produce, 0), std::thread(produce, 1)};
         int expected[2] = {0, 0};
         int bad = 0;
         int drains = 0;
@@ -111,8 +103,8 @@ private slots:
                 for (std::uint64_t i = 0; i < list.size(); ++i) {
                     const PdMessageBuffer::Chunk e = make(p, expected[p]++);
                     // Field by field: the byte of padding after the path carries nothing.
-                    bad += list[i]->mType == e.mType && list[i]->mValue == e.mValue
-                                   && std::memcmp(list[i]->mPath, e.mPath, sizeof(e.mPath)) == 0 ? 0 : 1;
+                    bad += list[i]->mType != e.mType || list[i]->mValue != e.mValue
+                           || std::memcmp(list[i]->mPath, e.mPath, sizeof(e.mPath)) != 0;
                 }
                 list.setSize(0);
             }

@@ -293,6 +293,17 @@ private slots:
         QCOMPARE(logged(QStringLiteral("UDP socket opened")) + logged(QStringLiteral("Stopping")), 0);
     }
 
+    // A flood of junk logs ten lines a second at most; one line a second
+    // counts the rest (the loopback may drop some of the flood).
+    void junkFlood() {
+        setMap(mListenerMap);
+        QUdpSocket sender;
+        for (int size = 100; size < 300; ++size)
+            QCOMPARE(sender.writeDatagram(QByteArray(size, 'x'), QHostAddress(QHostAddress::LocalHost), mPort), qint64(size));
+        QTRY_VERIFY_WITH_TIMEOUT(logged(" more UDP packets of a wrong size discarded in the last second") > 0, HANG_GUARD_MS);
+        QVERIFY(logged("Discarding UDP packet due to wrong size") <= 10);
+    }
+
     // A receiver that does not return keeps the thread from stopping, and
     // term() says so. Once it returns, a sender that never pauses cannot keep
     // the thread going: the packets pending at the stop request are not
