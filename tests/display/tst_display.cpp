@@ -20,14 +20,9 @@
 #include "Settings.h"
 #include "TweakDialog.h"
 
-#include <QGraphicsEllipseItem>
-#include <QLabel>
-#include <QPen>
-#include <QSpinBox>
 #include <QSvgWidget>
 #include <QtTest>
-
-#include <memory>
+#include <QtWidgets>
 
 class DisplayTest : public QObject
 {
@@ -79,18 +74,14 @@ class DisplayTest : public QObject
 
     static int shownGlyphs(const CardWidget* card)
     {
-        int n = 0;
-        for (QSvgWidget* glyph : card->findChildren<QSvgWidget*>())
-            n += glyph->isVisibleTo(card) && glyph->width() > 0;
-        return n;
+        const QList<QSvgWidget*> glyphs = card->findChildren<QSvgWidget*>();
+        return std::count_if(glyphs.begin(), glyphs.end(), [card](auto* g) { return g->isVisibleTo(card) && g->width(); });
     }
 
     template <typename T> static int count(const ArborLayer* layer)
     {
-        int n = 0;
-        for (QGraphicsItem* item : layer->view()->scene()->items())
-            n += dynamic_cast<T*>(item) ? 1 : 0;
-        return n;
+        const QList<QGraphicsItem*> items = layer->view()->scene()->items();
+        return std::count_if(items.begin(), items.end(), [](QGraphicsItem* item) { return dynamic_cast<T*>(item); });
     }
 
     // The ratios of the toggles the engine executed since the last call,
@@ -155,11 +146,7 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QPointF>("pos");
-        const struct {
-            int kind;
-            const char* path;
-            double x, y;
-        } rows[] = {
+        const QList<std::tuple<int, const char*, double, double>> rows{
             // The tree: +3 up right, +2 up left, in both arrangements.
             {0, "/", 0, 0}, {0, "/3", 46.669, -46.669}, {0, "/2", -79.903, -79.903}, {0, "/-3", -46.669, 46.669},
             {0, "/-2", 79.903, 79.903}, {0, "/3/3", 93.338, -93.338}, {1, "/3", 46.669, -46.669},
@@ -174,8 +161,8 @@ private slots:
             {1, "/-13", 8, 56.067}, {1, "/-17", -8, 7}, {1, "/-19", 8, 19.867}, {1, "/-23", -8, 41.867},
             {1, "/-29", 8, 69.133}, {1, "/-31", -8, 76.667}, {1, "/31", 8, -76.667},
         };
-        for (const auto& r : rows)
-            QTest::addRow("%s %s", r.kind ? "grapes" : "circles", r.path) << r.kind << r.path << QPointF(r.x, r.y);
+        for (const auto& [kind, path, x, y] : rows)
+            QTest::addRow("%s %s", kind ? "grapes" : "circles", path) << kind << path << QPointF(x, y);
         // A changed constant applies on the next build: the 3-axis laid flat.
         QTest::newRow("ANGLE_3_PLUS 0") << -1 << "/3" << QPointF(66, 0);
     }
@@ -321,31 +308,21 @@ private slots:
         }
     }
 
-    void changeSvgColor_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("transposeStep");
-        QTest::addColumn<QByteArray>("document");
-        QTest::addColumn<QString>("colour");
-        const QByteArray both =
-            "<svg><path style=\"fill:#000000\"/><path style=\"stroke:#000000;fill:#000000\"/></svg>";
-        QTest::newRow("fill and stroke") << "/5" << 0 << both << "#9c0404";
-        QTest::newRow("largest prime of the whole way") << "/3" << 7 << both << "#2838d0";
-        QTest::newRow("root") << "/" << 0 << both << "#202020";
-        QTest::newRow("nothing black") << "/5" << 0 << QByteArray("<svg><path style=\"fill:#123456\"/></svg>") << "";
-    }
-
+    // Black in a glyph document takes the colour of the largest prime on the
+    // ball's way (transposition included); a document without black stays.
     void changeSvgColor()
     {
-        QFETCH(QString, path);
-        QFETCH(int, transposeStep);
-        QFETCH(QByteArray, document);
-        QFETCH(QString, colour);
-        if (transposeStep)
-            mArbor.onTransposed(ArborRatio(7, 4), transposeStep);
-        QByteArray recoloured = document;
-        CardWidget::changeSvgColor(&recoloured, ball(path));
-        QCOMPARE(recoloured, colour.isEmpty() ? document : document.replace("#000000", colour.toLatin1()));
+        const QByteArray both =
+            "<svg><path style=\"fill:#000000\"/><path style=\"stroke:#000000;fill:#000000\"/></svg>";
+        const QList<std::tuple<QString, int, QByteArray, QByteArray>> rows{
+            {"/5", 0, both, "#9c0404"}, {"/3", 7, both, "#2838d0"}, {"/", 0, both, "#202020"},
+            {"/5", 0, "<svg><path style=\"fill:#123456\"/></svg>", ""}};
+        for (auto [path, step, document, colour] : rows) {
+            mArbor.onTransposed(step ? ArborRatio(7, 4) : ArborRatio(1, 1), step);
+            QByteArray recoloured = document;
+            CardWidget::changeSvgColor(&recoloured, ball(path));
+            QCOMPARE(recoloured, colour.isEmpty() ? document : document.replace("#000000", colour));
+        }
     }
 
     // With C4 as 1/1 every card spells its ball; the note head takes the colour of the ball's prime.
@@ -366,6 +343,26 @@ private slots:
         const QImage image = c->grab().toImage().convertToFormat(QImage::Format_RGB32);
         const QRgb* pixels = reinterpret_cast<const QRgb*>(image.constBits());
         QVERIFY(std::count(pixels, pixels + image.width() * image.height(), QColor("#5173b6").rgb()) > 20);
+
+        // Unreadable glyph documents leave their widgets empty; the labels stay.
+        QByteArray data = "old";
+        QTest::ignoreMessage(QtCriticalMsg, "\"Failed to load no such glyph.svg.\"");
+        QVERIFY(!CardStackWidget::loadSvgFile("no such glyph.svg", data) && data.isEmpty());
+        QVERIFY(CardStackWidget::loadSvgFile("note.svg", data) && data.contains("fill:#000000"));
+        for (const QByteArray& document : {QByteArray(), QByteArray("not a picture"),
+                                           QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\"/>")}) {
+            for (int g = 0; g < CardStackWidget::GlyphCount; ++g)
+                layer->cardStack()->setSvg(CardStackWidget::Glyph(g), document);
+            play("/-3", false);
+            play("/-3");
+            c = card(layer.get(), "/-3");
+            QCOMPARE(shownGlyphs(c), 0);
+            QVERIFY(!text(c, "noteLabel").isEmpty() && text(c, "freqLabel").endsWith(" Hz"));
+            c->repaint();
+        }
+        mArbor.onBaseFrequencyChanged(0.0f);
+        CardWidget lone(ball("/3"), nullptr);
+        QVERIFY(!text(&lone, "freqLabel").isEmpty() && !text(&lone, "centsLabel").isEmpty());
     }
 
     void cardsStayApart_data()
@@ -427,18 +424,13 @@ private slots:
         QTest::addColumn<float>("position");
         QTest::addColumn<QString>("mark");
         QTest::addColumn<int>("ledgerLines");
-        const struct {
-            const char* note;
-            float position;
-            const char* mark;
-            int ledgers;
-        } rows[] = {
+        const QList<std::tuple<const char*, float, const char*, int>> rows{
             {"F5", 0, "", 0},      {"E4", 4, "", 0},  {"A3", 0, "", 0},    {"G2", 4, "", 0},     {"C4", 5, "", 1},
             {"B3", -0.5f, "", 0},  {"E2", 5, "", 1},  {"C7", 1.5f, "15", 0}, {"D2", 2, "8", 0}, {"A0", 3.5f, "15", 0},
             {"C0", 2.5f, "22", 0}, {"A5", -1, "", 1}, {"C6", 1.5f, "8", 0}, {"G5", -0.5f, "", 0}, {"A8", -1, "22", 1},
         };
-        for (const auto& r : rows)
-            QTest::newRow(r.note) << r.note << r.position << r.mark << r.ledgers;
+        for (const auto& [note, position, mark, ledgers] : rows)
+            QTest::newRow(note) << note << position << mark << ledgers;
     }
 
     void staffAndTexts()
@@ -482,30 +474,6 @@ private slots:
         const QList<QPair<float, QString>> cents{{-0.4f, "+0"}, {-0.5f, "+0"}, {49.5f, "+50"}, {-49.4f, "-49"}};
         for (const auto& row : cents)
             QCOMPARE(CardWidget::centsText(row.first), row.second);
-    }
-
-    // Unreadable glyph documents leave their widgets empty; the labels stay.
-    void missingGlyphs()
-    {
-        QByteArray data = "old";
-        QTest::ignoreMessage(QtCriticalMsg, "\"Failed to load no such glyph.svg.\"");
-        QVERIFY(!CardStackWidget::loadSvgFile("no such glyph.svg", data) && data.isEmpty());
-        QVERIFY(CardStackWidget::loadSvgFile("note.svg", data) && data.contains("fill:#000000"));
-        auto layer = makeLayer(ArborLeavesWidget::Circles);
-        for (const QByteArray& document : {QByteArray(), QByteArray("not a picture"),
-                                           QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\"/>")}) {
-            for (int g = 0; g < CardStackWidget::GlyphCount; ++g)
-                layer->cardStack()->setSvg(CardStackWidget::Glyph(g), document);
-            play("/-3", false);
-            play("/-3");
-            CardWidget* c = card(layer.get(), "/-3");
-            QCOMPARE(shownGlyphs(c), 0);
-            QVERIFY(!text(c, "noteLabel").isEmpty() && text(c, "freqLabel").endsWith(" Hz"));
-            c->repaint();
-        }
-        mArbor.onBaseFrequencyChanged(0.0f);
-        CardWidget c(ball("/3"), nullptr);
-        QVERIFY(!text(&c, "freqLabel").isEmpty() && !text(&c, "centsLabel").isEmpty());
     }
 };
 

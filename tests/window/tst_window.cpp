@@ -1,8 +1,7 @@
-// The main window and the options dialog on the application object with its
-// real engine (no audio stream), options and default lattice, in a temporary
-// data folder with a space in its name. Nothing drains the engine's ring but
-// drain(): it executes what the controls queued, the engine reports it at
-// once, and the queued deliveries to the lattice and the windows follow.
+// The main window and the options dialog on the application with its real engine
+// (no audio stream), options and default lattice, in a temporary data folder with
+// a space in its name. Only drain() runs the engine's ring: the engine reports what
+// the controls queued at once, and the queued deliveries to the windows follow.
 
 #include "ArborBallWidget.h"
 #include "ArborConstants.h"
@@ -55,8 +54,7 @@ class WindowTest : public QObject
     Arbor* mArbor = mApp->arbor();
     Settings* mSettings = mApp->settings();
 
-    // The program's patch folder beside the executable, with a second voice,
-    // a text file and a hidden patch added while the test runs.
+    // The program's patch folder, with a second voice, a text file and a hidden patch added.
     const QString mShipped = QCoreApplication::applicationDirPath() + "/patches";
     const QStringList mAdded{"Bell.pd", "notes.txt", ".hidden.pd"};
     QTemporaryDir mElsewhere{QDir::tempPath() + "/other patches XXXXXX"};
@@ -116,20 +114,15 @@ class WindowTest : public QObject
         return contents(QStandardPaths::writableLocation(QStandardPaths::DataLocation) + "/patch/arbor_voice.pd");
     }
 
-    static QImage render(QWidget* button)
+    // The arrow's centroid lies a third into its bounding square.
+    static QRgb arrowColour(TransposeButton* button)
     {
         QImage image(button->size(), QImage::Format_ARGB32);
         image.fill(Qt::transparent);
         button->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
-        return image;
-    }
-
-    // The arrow's centroid lies a third into its bounding square.
-    static QRgb arrowColour(TransposeButton* button)
-    {
         const QRect r = button->contentsRect();
         const qreal s = r.width() / 2.0, x0 = r.x() + (r.width() - s) / 2.0, y0 = r.y() + (r.height() - s) / 2.0;
-        return render(button).pixel(int(button->step() < 0 ? x0 + 2 * s / 3 : x0 + s / 3), int(y0 + s / 2));
+        return image.pixel(int(button->step() < 0 ? x0 + 2 * s / 3 : x0 + s / 3), int(y0 + s / 2));
     }
 
     TransposeWidget* transpose() { return child<TransposeWidget>("transposeWidget"); }
@@ -210,11 +203,7 @@ private slots:
             QFile::remove(mShipped + "/" + name);
     }
 
-    void init()
-    {
-        drain();
-        mSettings->mCalibrationFrequency = 440;
-    }
+    void init() { drain(); }
 
     void cleanup()
     {
@@ -277,9 +266,7 @@ private slots:
         drain();
         QCOMPARE(counter(2), QString("+5"));
         QVERIFY(!arrow(2)->isEnabled() && arrow(-2)->isEnabled());
-        QImage blank(arrow(2)->size(), QImage::Format_ARGB32);
-        blank.fill(Qt::transparent);
-        QCOMPARE(render(arrow(2)), blank);
+        QCOMPARE(arrowColour(arrow(2)), QRgb(0)); // not painted
         QSignalSpy transposed(mPlayer, &PdPlayer::transposed);
         arrow(2)->click();
         QCOMPARE(drained<int>(transposed, 1), QList<int>());
@@ -565,59 +552,48 @@ private slots:
         QCOMPARE(unreadable(&update), QString());
     }
 
-    void edits_data()
-    {
-        QTest::addColumn<QString>("note");       // the 1/1 note when the dialog opens
-        QTest::addColumn<QStringList>("chosen"); // notes chosen from the menu, "name@index"
-        QTest::addColumn<int>("typed");          // calibration typed, 0: none
-        QTest::addColumn<QList<float>>("sent");
-        QTest::addColumn<int>("calibration");
-        const QStringList none;
-        QTest::newRow("A 8 first entry") << "A 4" << QStringList{"A 8@0"} << 0 << QList<float>{7040} << 440;
-        QTest::newRow("Ab 8, G# 8") << "A 4" << QStringList{"Ab 8@1", "G# 8@2"} << 0
-                                    << QList<float>{6644.875f, 6644.875f} << 440;
-        QTest::newRow("C 8") << "A 4" << QStringList{"C 8@13"} << 0 << QList<float>{4186.009f} << 440;
-        QTest::newRow("C# 4, Db 4, A 4") << "A 4" << QStringList{"C# 4@80", "Db 4@79", "A 4@68"} << 0
-                                         << QList<float>{277.183f, 277.183f, 440} << 440;
-        QTest::newRow("B 0 after C 1") << "A 4" << QStringList{"C 1@132", "B 0@133"} << 0
-                                       << QList<float>{32.703f, 30.868f} << 440;
-        QTest::newRow("A 0 last entry") << "A 4" << QStringList{"A 0@136"} << 0 << QList<float>{27.5f} << 440;
-        QTest::newRow("A 4 at 432") << "A 4" << none << 432 << QList<float>{432} << 432;
-        QTest::newRow("C 4 at 442") << "C 4" << none << 442 << QList<float>{442.0f * 261.626f / 440.0f} << 442;
-        QTest::newRow("below range") << "A 4" << none << 348 << QList<float>{349} << 349;
-        QTest::newRow("above range") << "A 4" << none << 500 << QList<float>{499} << 499;
-        QTest::newRow("opening queues nothing") << "C 4" << none << 0 << QList<float>{} << 440;
-        QTest::newRow("unknown note opens as A 4") << "H 4" << none << 0 << QList<float>{} << 440;
-    }
-
-    // Every edit stores its field and queues the resulting 1/1 frequency.
+    // Every edit stores its field and queues the resulting 1/1 frequency. Rows: the
+    // 1/1 note when the dialog opens, notes chosen from its menu ("name@index"),
+    // a calibration typed (0: none); the frequencies queued, the calibration kept.
     void edits()
     {
-        QFETCH(QString, note);
-        QFETCH(QStringList, chosen);
-        QFETCH(int, typed);
-        QFETCH(QList<float>, sent);
-        QFETCH(int, calibration);
-        mSettings->mBaseNote = note;
-        mSettings->mBaseFrequency = 123.0f;
-        QSignalSpy spy(mPlayer, &PdPlayer::baseFrequencyChanged);
-        DeviceList output;
-        OptionsDialog dialog(nullptr, &output);
-        QCOMPARE(mSettings->mBaseFrequency, note == "C 4" ? 261.626f : 440.0f);
-        QCOMPARE(dialog.findChild<QSpinBox*>()->value(), 440);
-        QCOMPARE(menuOf(&dialog)->currentText(), note == "C 4" ? "C 4" : "A 4");
-        for (const QString& entry : chosen) {
-            const QString name = entry.section('@', 0, 0);
-            QCOMPARE(menuOf(&dialog)->itemText(entry.section('@', 1).toInt()), name);
-            menuOf(&dialog)->setCurrentText(name);
-            QCOMPARE(mSettings->mBaseNote, name);
+        const QStringList none;
+        const QList<std::tuple<QString, QStringList, int, QList<float>, int>> rows{
+            {"A 4", {"A 8@0"}, 0, {7040}, 440},
+            {"A 4", {"Ab 8@1", "G# 8@2"}, 0, {6644.875f, 6644.875f}, 440},
+            {"A 4", {"C 8@13"}, 0, {4186.009f}, 440},
+            {"A 4", {"C# 4@80", "Db 4@79", "A 4@68"}, 0, {277.183f, 277.183f, 440}, 440},
+            {"A 4", {"C 1@132", "B 0@133"}, 0, {32.703f, 30.868f}, 440},
+            {"A 4", {"A 0@136"}, 0, {27.5f}, 440},
+            {"A 4", none, 432, {432}, 432},
+            {"C 4", none, 442, {442.0f * 261.626f / 440.0f}, 442},
+            {"A 4", none, 348, {349}, 349}, // below the range
+            {"A 4", none, 500, {499}, 499}, // above it
+            {"C 4", none, 0, {}, 440},      // opening queues nothing
+            {"H 4", none, 0, {}, 440}};     // an unknown note opens as A 4
+        for (const auto& [note, chosen, typed, sent, calibration] : rows) {
+            mSettings->mCalibrationFrequency = 440;
+            mSettings->mBaseNote = note;
+            mSettings->mBaseFrequency = 123.0f;
+            QSignalSpy spy(mPlayer, &PdPlayer::baseFrequencyChanged);
+            DeviceList output;
+            OptionsDialog dialog(nullptr, &output);
+            QCOMPARE(mSettings->mBaseFrequency, note == "C 4" ? 261.626f : 440.0f);
+            QCOMPARE(dialog.findChild<QSpinBox*>()->value(), 440);
+            QCOMPARE(menuOf(&dialog)->currentText(), note == "C 4" ? "C 4" : "A 4");
+            for (const QString& entry : chosen) {
+                const QString name = entry.section('@', 0, 0);
+                QCOMPARE(menuOf(&dialog)->itemText(entry.section('@', 1).toInt()), name);
+                menuOf(&dialog)->setCurrentText(name);
+                QCOMPARE(mSettings->mBaseNote, name);
+            }
+            if (typed)
+                dialog.findChild<QSpinBox*>()->setValue(typed);
+            QCOMPARE(drained<float>(spy), sent);
+            QCOMPARE(mSettings->mCalibrationFrequency, calibration);
+            if (!sent.isEmpty())
+                QCOMPARE(mSettings->mBaseFrequency, sent.last());
         }
-        if (typed)
-            dialog.findChild<QSpinBox*>()->setValue(typed);
-        QCOMPARE(drained<float>(spy), sent);
-        QCOMPARE(mSettings->mCalibrationFrequency, calibration);
-        if (!sent.isEmpty())
-            QCOMPARE(mSettings->mBaseFrequency, sent.last());
     }
 
     // A device chosen while some fail: the devices asked for, the one in use at the end.
