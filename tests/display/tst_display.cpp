@@ -1,8 +1,7 @@
-// The lattice display and its cards, on the real default lattice in a
-// temporary data folder with a space in its name and a real sound engine (no
-// audio stream) connected to it as the application connects them. A click on
-// a ball goes into the engine's ring; executing the ring makes the engine
-// report the toggle, and the lattice then lights the ball.
+// The lattice display and its cards, on the real default lattice in a temporary data
+// folder with a space in its name and a real sound engine (no audio stream) connected
+// as the application connects them. A click on a ball goes into the engine's ring;
+// executing the ring makes the engine report the toggle, and the lattice lights the ball.
 
 #include "Arbor.h"
 #include "ArborBallWidget.h"
@@ -84,8 +83,7 @@ class DisplayTest : public QObject
         return std::count_if(items.begin(), items.end(), [](QGraphicsItem* item) { return dynamic_cast<T*>(item); });
     }
 
-    // The ratios of the toggles the engine executed since the last call,
-    // once the lattice has heard of them.
+    // The ratios of the toggles the engine executed since the last call, once the lattice heard of them.
     QStringList executed(QSignalSpy& spy)
     {
         mEngine.processEvents();
@@ -97,10 +95,7 @@ class DisplayTest : public QObject
         return out;
     }
 
-    static QStringList ratioOf(const QString& path)
-    {
-        return {ArborRatio::relativeFromPath(ArborPath(path)).toString()};
-    }
+    static QStringList ratioOf(const QString& path) { return {ArborRatio::relativeFromPath(ArborPath(path)).toString()}; }
 
 private slots:
     void initTestCase()
@@ -215,10 +210,9 @@ private slots:
         }
     }
 
-    // A left press toggles the ball's own note through the engine; the
-    // second click of a double click and other buttons toggle nothing.
-    // A prime switched off hides its balls, but one that sounds stays lit
-    // with its card, marked, until a click releases it.
+    // A left press toggles the ball's own note through the engine; the second click of a double
+    // click and other buttons toggle nothing. A prime switched off hides its balls, but one that
+    // sounds stays lit with its card, marked, until a click releases it.
     void clicks()
     {
         QSignalSpy toggled(&mEngine, &PdPlayer::noteToggled);
@@ -265,9 +259,8 @@ private slots:
         executed(toggled);
     }
 
-    // Each layer, shown or hidden, keeps exactly one card per sounding ball
-    // on its current items and rebuilds the cards when what they show
-    // changes, keeping their order of precedence.
+    // Each layer, shown or hidden, keeps exactly one card per sounding ball on its current
+    // items and rebuilds the cards when what they show changes, keeping their precedence.
     void cardsFollowTheLattice()
     {
         auto shown = makeLayer(ArborLeavesWidget::Circles);
@@ -310,7 +303,7 @@ private slots:
 
     // Black in a glyph document takes the colour of the largest prime on the
     // ball's way (transposition included); a document without black stays.
-    void changeSvgColor()
+    void cardsShowTheirBalls()
     {
         const QByteArray both =
             "<svg><path style=\"fill:#000000\"/><path style=\"stroke:#000000;fill:#000000\"/></svg>";
@@ -323,11 +316,8 @@ private slots:
             CardWidget::changeSvgColor(&recoloured, ball(path));
             QCOMPARE(recoloured, colour.isEmpty() ? document : document.replace("#000000", colour));
         }
-    }
 
-    // With C4 as 1/1 every card spells its ball; the note head takes the colour of the ball's prime.
-    void cardsShowTheirBalls()
-    {
+        // With C4 as 1/1 every card spells its ball; the note head takes the colour of the ball's prime.
         ArborContext::settings()->mBaseNote = "C 4";
         mArbor.onBaseFrequencyChanged(261.63f);
         auto layer = makeLayer(ArborLeavesWidget::Circles);

@@ -26,8 +26,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
-// There is no sound card: an output with a fixed device list, whose devices
-// in mFailing refuse to open. It records every device it is asked for.
+// An output with a fixed device list whose devices in mFailing refuse to open; it records each one asked for.
 class DeviceList : public AudioOutput
 {
 public:
@@ -139,10 +138,9 @@ class WindowTest : public QObject
         return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
     }
 
-    // Every text of a window (its labels, buttons, tabs, menus, fields and
-    // lists, enabled or not) against the colour that most of its place shows
-    // on the screen: the text's colour is the one that stands out most there,
-    // in fields and lists the palette's text colour.
+    // Every text of a window (labels, buttons, tabs, menus, fields, lists, enabled or not) against
+    // the colour most of its place shows on the screen: the text's colour is the one that stands
+    // out most there, in fields and lists the palette's text colour.
     static QString unreadable(QWidget* window)
     {
         const QImage shot = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -227,8 +225,7 @@ private slots:
         QTest::newRow("+13 +11 +13") << QList<int>{13, 11, 13} << 13 << "+2" << "";
     }
 
-    // Each arrow moves its own prime; the counters, the tooltip, the shifted
-    // arrow's colour and the reset button follow, and reset returns to 1/1.
+    // Each arrow moves its own prime; counters, tooltip, the shifted arrow's colour and reset follow.
     void steps()
     {
         QFETCH(QList<int>, clicks);
@@ -259,7 +256,7 @@ private slots:
     }
 
     // 440 Hz x 2^5 = 14080 Hz is allowed, one octave more is not.
-    void refusedStepIsDisabledAndNotPainted()
+    void refusedStepAndPrimeButtons()
     {
         for (int i = 0; i < 5; ++i)
             QTest::mouseClick(arrow(2), Qt::LeftButton);
@@ -270,13 +267,9 @@ private slots:
         QSignalSpy transposed(mPlayer, &PdPlayer::transposed);
         arrow(2)->click();
         QCOMPARE(drained<int>(transposed, 1), QList<int>());
-    }
 
-    // 1, 2 and 3 cannot be switched; another prime's button switches its own
-    // prime. As a row each prime is a column: up arrow above down arrow,
-    // primes left to right.
-    void primeButtonsAndRow()
-    {
+        // 1, 2 and 3 cannot be switched; another prime's button switches its own prime.
+        // As a row each prime is a column: up arrow above down arrow, primes left to right.
         for (int p : ArborConstants::PRIMES)
             QVERIFY(transpose()->primeButton(p)->text() == QString::number(p) && transpose()->primeButton(p)->isEnabled() == p > 3);
         QSignalSpy toggled(mPlayer, &PdPlayer::primeEnabledToggled);
@@ -318,9 +311,8 @@ private slots:
         QCOMPARE(menu()->currentText(), QString("Drone"));
         QCOMPARE(voice(), contents(drone));
 
-        // After a failed load "None loaded" shows (once). Inc from the last real
-        // patch selects it and loads nothing; Inc again wraps to the first
-        // entry; Dec wraps back to the last.
+        // After a failed load "None loaded" shows (once). Inc from the last real patch selects
+        // it and loads nothing; Inc again wraps to the first entry; Dec wraps back to the last.
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("Failed to copy"));
         mWindow->loadPatch(mShipped + "/missing.pd");
         QCOMPARE(menu()->currentText(), QString("None loaded"));
@@ -340,7 +332,8 @@ private slots:
         QCOMPARE(loaded.count(), 2);
     }
 
-    void macroNames()
+    // Macro names label the sliders and enable the used ones.
+    void macrosAndModes()
     {
         const QList<QPair<QStringList, QStringList>> rows{
             {{"cutoff", "LFO rate", "rEsOnAnCe"}, {"Cutoff", "Lfo rate", "Resonance"}},
@@ -357,12 +350,8 @@ private slots:
                 QCOMPARE(child(QString("macroSlider%1").arg(k))->isEnabled(), used);
             }
         }
-    }
 
-    // Values from the engine move the controls without echo; moving a
-    // control sends its value; patch defaults are sent as they arrive.
-    void controlsAndEngine()
-    {
+        // Values from the engine move the controls without echo; a moved control sends its value.
         QSignalSpy macros(mPlayer, &PdPlayer::macroValueChanged);
         QSignalSpy volumes(mPlayer, &PdPlayer::volumeChanged);
         queue(ArborEvent::MacroValue3, 0.25f);
@@ -496,12 +485,8 @@ private slots:
             emit child<QLabel>("absRelSwitcher")->linkActivated(mode.first);
             QCOMPARE(mSettings->mAbsRelView, mode.second);
         }
-    }
 
-    // "Update" in the tweak dialog (all 22 constants) reloads the lattice:
-    // both drawings, the hidden one too, must show the new balls.
-    void tweakUpdateRebuildsBothLayers()
-    {
+        // "Update" in the tweak dialog (all 22 constants) reloads the lattice under both drawings.
         auto* tweaks = mWindow->findChild<TweakDialog*>();
         QCOMPARE(tweaks->findChildren<QSpinBox*>().size(), 22);
         const ArborBall* oldRoot = mArbor->rootBall();
@@ -513,10 +498,9 @@ private slots:
         }
     }
 
-    // Every text in every window the program opens reads at 4.5:1 or more
-    // (WCAG AA) with the program's style sheet: the main window, each page of
-    // the options, the diagnostics, the "Open Patch" file dialog, a failed
-    // download and the update window with its changelog.
+    // Every text in every window the program opens reads at 4.5:1 or more (WCAG AA) with the
+    // style sheet: the main window, each options page, the diagnostics, the "Open Patch" file
+    // dialog, a failed download and the update window with its changelog.
     void contrast()
     {
         QVERIFY(mApp->loadStyleSheet());
@@ -597,7 +581,7 @@ private slots:
     }
 
     // A device chosen while some fail: the devices asked for, the one in use at the end.
-    void audioDevice()
+    void audioDeviceAndUpdatePage()
     {
         const QList<std::tuple<int, QList<int>, QList<int>, int>> rows{
             {3, {}, {3}, 3}, {2, {2}, {2, 1}, 1}, {2, {2, 1}, {2, 1}, 1}};
@@ -617,10 +601,7 @@ private slots:
             QCOMPARE(devices->currentIndex(), finalDevice);
             QCOMPARE(output.mCurrent, finalDevice);
         }
-    }
 
-    void updatePageAndVersion()
-    {
         DeviceList output;
         for (int interval : {2, 7}) {
             mSettings->mUpdateCheckInterval = interval;
