@@ -148,9 +148,7 @@ class WindowTest : public QObject
         for (QWidget* w : window->findChildren<QWidget*>()) {
             const bool field =
                 qobject_cast<QAbstractItemView*>(w) || qobject_cast<QTextEdit*>(w) || qobject_cast<QLineEdit*>(w);
-            QString text = field ? "field" : w->property("text").toString();
-            if (auto* combo = qobject_cast<QComboBox*>(w))
-                text = combo->currentText();
+            QString text = field ? "field" : w->property(qobject_cast<QComboBox*>(w) ? "currentText" : "text").toString();
             if (auto* tabs = qobject_cast<QTabBar*>(w))
                 text = tabs->tabText(0);
             const QRect place = QRect(w->mapTo(window, QPoint()), w->size()) & shot.rect();
