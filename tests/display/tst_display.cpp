@@ -14,7 +14,6 @@
 #include "CardStackWidget.h"
 #include "CardWidget.h"
 #include "LayoutConstants.h"
-#include "Note.h"
 #include "PdPlayer.h"
 #include "Settings.h"
 #include "TweakDialog.h"

@@ -382,10 +382,7 @@ private slots:
         mPlayer->queueEventGui(&fifth);
         click("stopAllButton");
         QCOMPARE(drained<bool>(notes, 1), (QList<bool>{true, false}));
-    }
 
-    void readout()
-    {
         mArbor->onBaseFrequencyChanged(200.0f);
         QCOMPARE(text("infoLabel1"), QString("Shifted prime steps: /"));
         QCOMPARE(text("infoLabel2"), QString("Frequency of central node [= 1/1 Frequency]: 200.000 Hz"));
