@@ -360,8 +360,9 @@ private slots:
         QCOMPARE(drained<float>(volumes), QList<float>{1.0f});
         child<QSlider>("macroSlider5")->setValue(90);
         child<QSlider>("volumeSlider")->setValue(70);
-        QCOMPARE(drained<float>(macros, 1), QList<float>{0.75f});
         QCOMPARE(drained<float>(volumes), QList<float>{0.5f});
+        QCOMPARE(QList<QList<QVariant>>(macros), (QList<QList<QVariant>>{{5, 0.75f}}));
+        macros.clear();
         // Defaults of -0.5 and below mean none; past the eighth are ignored.
         emit mPlayer->macroDefaultsReceived({0.5f, -1.0f, -0.5f, 0.0f, -0.4f, 0.1f, 0.2f, 0.3f, 0.9f});
         QCoreApplication::processEvents();
