@@ -1,8 +1,7 @@
-// The lattice display and its cards, on the real default lattice in a
-// temporary data folder with a space in its name and a real sound engine (no
-// audio stream) connected to it as the application connects them. A click on
-// a ball goes into the engine's ring; executing the ring makes the engine
-// report the toggle, and the lattice then lights the ball.
+// The lattice display and its cards, on the real default lattice in a temporary data
+// folder with a space in its name and a real sound engine (no audio stream) connected
+// as the application connects them. A click on a ball goes into the engine's ring;
+// executing the ring makes the engine report the toggle, and the lattice lights the ball.
 
 #include "Arbor.h"
 #include "ArborBallWidget.h"
@@ -15,19 +14,13 @@
 #include "CardStackWidget.h"
 #include "CardWidget.h"
 #include "LayoutConstants.h"
-#include "Note.h"
 #include "PdPlayer.h"
 #include "Settings.h"
 #include "TweakDialog.h"
 
-#include <QGraphicsEllipseItem>
-#include <QLabel>
-#include <QPen>
-#include <QSpinBox>
 #include <QSvgWidget>
 #include <QtTest>
-
-#include <memory>
+#include <QtWidgets>
 
 class DisplayTest : public QObject
 {
@@ -79,22 +72,17 @@ class DisplayTest : public QObject
 
     static int shownGlyphs(const CardWidget* card)
     {
-        int n = 0;
-        for (QSvgWidget* glyph : card->findChildren<QSvgWidget*>())
-            n += glyph->isVisibleTo(card) && glyph->width() > 0;
-        return n;
+        const QList<QSvgWidget*> glyphs = card->findChildren<QSvgWidget*>();
+        return std::count_if(glyphs.begin(), glyphs.end(), [card](auto* g) { return g->isVisibleTo(card) && g->width(); });
     }
 
     template <typename T> static int count(const ArborLayer* layer)
     {
-        int n = 0;
-        for (QGraphicsItem* item : layer->view()->scene()->items())
-            n += dynamic_cast<T*>(item) ? 1 : 0;
-        return n;
+        const QList<QGraphicsItem*> items = layer->view()->scene()->items();
+        return std::count_if(items.begin(), items.end(), [](QGraphicsItem* item) { return dynamic_cast<T*>(item); });
     }
 
-    // The ratios of the toggles the engine executed since the last call,
-    // once the lattice has heard of them.
+    // The ratios of the toggles the engine executed since the last call, once the lattice heard of them.
     QStringList executed(QSignalSpy& spy)
     {
         mEngine.processEvents();
@@ -106,10 +94,7 @@ class DisplayTest : public QObject
         return out;
     }
 
-    static QStringList ratioOf(const QString& path)
-    {
-        return {ArborRatio::relativeFromPath(ArborPath(path)).toString()};
-    }
+    static QStringList ratioOf(const QString& path) { return {ArborRatio::relativeFromPath(ArborPath(path)).toString()}; }
 
 private slots:
     void initTestCase()
@@ -155,11 +140,7 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QPointF>("pos");
-        const struct {
-            int kind;
-            const char* path;
-            double x, y;
-        } rows[] = {
+        const QList<std::tuple<int, const char*, double, double>> rows{
             // The tree: +3 up right, +2 up left, in both arrangements.
             {0, "/", 0, 0}, {0, "/3", 46.669, -46.669}, {0, "/2", -79.903, -79.903}, {0, "/-3", -46.669, 46.669},
             {0, "/-2", 79.903, 79.903}, {0, "/3/3", 93.338, -93.338}, {1, "/3", 46.669, -46.669},
@@ -174,8 +155,8 @@ private slots:
             {1, "/-13", 8, 56.067}, {1, "/-17", -8, 7}, {1, "/-19", 8, 19.867}, {1, "/-23", -8, 41.867},
             {1, "/-29", 8, 69.133}, {1, "/-31", -8, 76.667}, {1, "/31", 8, -76.667},
         };
-        for (const auto& r : rows)
-            QTest::addRow("%s %s", r.kind ? "grapes" : "circles", r.path) << r.kind << r.path << QPointF(r.x, r.y);
+        for (const auto& [kind, path, x, y] : rows)
+            QTest::addRow("%s %s", kind ? "grapes" : "circles", path) << kind << path << QPointF(x, y);
         // A changed constant applies on the next build: the 3-axis laid flat.
         QTest::newRow("ANGLE_3_PLUS 0") << -1 << "/3" << QPointF(66, 0);
     }
@@ -228,10 +209,9 @@ private slots:
         }
     }
 
-    // A left press toggles the ball's own note through the engine; the
-    // second click of a double click and other buttons toggle nothing.
-    // A prime switched off hides its balls, but one that sounds stays lit
-    // with its card, marked, until a click releases it.
+    // A left press toggles the ball's own note through the engine; the second click of a double
+    // click and other buttons toggle nothing. A prime switched off hides its balls, but one that
+    // sounds stays lit with its card, marked, until a click releases it.
     void clicks()
     {
         QSignalSpy toggled(&mEngine, &PdPlayer::noteToggled);
@@ -278,9 +258,8 @@ private slots:
         executed(toggled);
     }
 
-    // Each layer, shown or hidden, keeps exactly one card per sounding ball
-    // on its current items and rebuilds the cards when what they show
-    // changes, keeping their order of precedence.
+    // Each layer, shown or hidden, keeps exactly one card per sounding ball on its current
+    // items and rebuilds the cards when what they show changes, keeping their precedence.
     void cardsFollowTheLattice()
     {
         auto shown = makeLayer(ArborLeavesWidget::Circles);
@@ -321,36 +300,23 @@ private slots:
         }
     }
 
-    void changeSvgColor_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("transposeStep");
-        QTest::addColumn<QByteArray>("document");
-        QTest::addColumn<QString>("colour");
-        const QByteArray both =
-            "<svg><path style=\"fill:#000000\"/><path style=\"stroke:#000000;fill:#000000\"/></svg>";
-        QTest::newRow("fill and stroke") << "/5" << 0 << both << "#9c0404";
-        QTest::newRow("largest prime of the whole way") << "/3" << 7 << both << "#2838d0";
-        QTest::newRow("root") << "/" << 0 << both << "#202020";
-        QTest::newRow("nothing black") << "/5" << 0 << QByteArray("<svg><path style=\"fill:#123456\"/></svg>") << "";
-    }
-
-    void changeSvgColor()
-    {
-        QFETCH(QString, path);
-        QFETCH(int, transposeStep);
-        QFETCH(QByteArray, document);
-        QFETCH(QString, colour);
-        if (transposeStep)
-            mArbor.onTransposed(ArborRatio(7, 4), transposeStep);
-        QByteArray recoloured = document;
-        CardWidget::changeSvgColor(&recoloured, ball(path));
-        QCOMPARE(recoloured, colour.isEmpty() ? document : document.replace("#000000", colour.toLatin1()));
-    }
-
-    // With C4 as 1/1 every card spells its ball; the note head takes the colour of the ball's prime.
+    // Black in a glyph document takes the colour of the largest prime on the
+    // ball's way (transposition included); a document without black stays.
     void cardsShowTheirBalls()
     {
+        const QByteArray both =
+            "<svg><path style=\"fill:#000000\"/><path style=\"stroke:#000000;fill:#000000\"/></svg>";
+        const QList<std::tuple<QString, int, QByteArray, QByteArray>> rows{
+            {"/5", 0, both, "#9c0404"}, {"/3", 7, both, "#2838d0"}, {"/", 0, both, "#202020"},
+            {"/5", 0, "<svg><path style=\"fill:#123456\"/></svg>", ""}};
+        for (auto [path, step, document, colour] : rows) {
+            mArbor.onTransposed(step ? ArborRatio(7, 4) : ArborRatio(1, 1), step);
+            QByteArray recoloured = document;
+            CardWidget::changeSvgColor(&recoloured, ball(path));
+            QCOMPARE(recoloured, colour.isEmpty() ? document : document.replace("#000000", colour));
+        }
+
+        // With C4 as 1/1 every card spells its ball; the note head takes the colour of the ball's prime.
         ArborContext::settings()->mBaseNote = "C 4";
         mArbor.onBaseFrequencyChanged(261.63f);
         auto layer = makeLayer(ArborLeavesWidget::Circles);
@@ -366,55 +332,69 @@ private slots:
         const QImage image = c->grab().toImage().convertToFormat(QImage::Format_RGB32);
         const QRgb* pixels = reinterpret_cast<const QRgb*>(image.constBits());
         QVERIFY(std::count(pixels, pixels + image.width() * image.height(), QColor("#5173b6").rgb()) > 20);
+
+        // Unreadable glyph documents leave their widgets empty; the labels stay.
+        QByteArray data = "old";
+        QTest::ignoreMessage(QtCriticalMsg, "\"Failed to load no such glyph.svg.\"");
+        QVERIFY(!CardStackWidget::loadSvgFile("no such glyph.svg", data) && data.isEmpty());
+        QVERIFY(CardStackWidget::loadSvgFile("note.svg", data) && data.contains("fill:#000000"));
+        for (const QByteArray& document : {QByteArray(), QByteArray("not a picture"),
+                                           QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\"/>")}) {
+            for (int g = 0; g < CardStackWidget::GlyphCount; ++g)
+                layer->cardStack()->setSvg(CardStackWidget::Glyph(g), document);
+            play("/-3", false);
+            play("/-3");
+            c = card(layer.get(), "/-3");
+            QCOMPARE(shownGlyphs(c), 0);
+            QVERIFY(!text(c, "noteLabel").isEmpty() && text(c, "freqLabel").endsWith(" Hz"));
+            c->repaint();
+        }
+        mArbor.onBaseFrequencyChanged(0.0f);
+        CardWidget lone(ball("/3"), nullptr);
+        QVERIFY(!text(&lone, "freqLabel").isEmpty() && !text(&lone, "centsLabel").isEmpty());
     }
 
-    void cardsStayApart_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QStringList>("paths"); // empty: the four lowest balls
-        QTest::addColumn<int>("columns");
-        QTest::newRow("close chord") << QSize(900, 520) << QStringList{"/", "/3", "/5", "/3/-7"} << 1;
-        QTest::newRow("low in a wide window") << QSize(1400, 300) << QStringList() << 2;
-        QTest::newRow("six in a short window") << QSize(900, 360)
-                                               << QStringList{"/", "/3", "/5", "/-3", "/2/5", "/-2/3/7"} << 2;
-    }
-
-    // Cards keep the height order of their balls, none covers another, all
-    // lie within the stack; a lone card sits at its ball, clamped to the edges.
+    // Cards keep the height order of their balls, none covers another, all lie within the stack
+    // of the columns it needs; a lone card sits at its ball, clamped to the edges. Rows: the
+    // layer's size, the balls sounding (none: the four lowest) and the columns of cards.
     void cardsStayApart()
     {
-        QFETCH(QSize, size);
-        QFETCH(QStringList, paths);
-        QFETCH(int, columns);
-        auto layer = makeLayer(ArborLeavesWidget::Circles, size);
-        ArborView* view = layer->view();
-        QMultiMap<int, QString> byHeight;
-        for (ArborBallWidget* it : view->arborWidget()->ballWidgets())
-            byHeight.insert(view->mapFromScene(it->scenePos()).y(), it->ball()->path().toString());
-        for (const QString& path : paths.isEmpty() ? byHeight.values().mid(byHeight.size() - 4) : paths)
-            play(path);
-        const int limit = view->height() - 12;
-        QTRY_COMPARE(layer->cardStack()->width(), columns * (CardWidget::defaultCardSize().width() + 4) - 4);
-        QStringList sounding; // in the height order of their balls
-        for (const QString& path : byHeight)
-            if (card(layer.get(), path))
-                sounding << path;
-        QCOMPARE(sounding.size(), paths.isEmpty() ? 4 : paths.size());
-        for (int i = 0; i < sounding.size(); ++i) {
-            const QRect a = card(layer.get(), sounding[i])->geometry();
-            QVERIFY(a.top() >= 0 && a.bottom() < limit && a.right() < layer->cardStack()->width());
-            for (int j = i + 1; j < sounding.size(); ++j) {
-                const QRect b = card(layer.get(), sounding[j])->geometry();
-                QVERIFY(!a.intersects(b) && (a.x() != b.x() || a.y() < b.y()));
+        const QList<std::tuple<QSize, QStringList, int>> rows{
+            {QSize(900, 520), {"/", "/3", "/5", "/3/-7"}, 1},
+            {QSize(1400, 300), {}, 2},
+            {QSize(900, 360), {"/", "/3", "/5", "/-3", "/2/5", "/-2/3/7"}, 2}};
+        for (const auto& [size, paths, columns] : rows) {
+            auto layer = makeLayer(ArborLeavesWidget::Circles, size);
+            ArborView* view = layer->view();
+            QMultiMap<int, QString> byHeight;
+            for (ArborBallWidget* it : view->arborWidget()->ballWidgets())
+                byHeight.insert(view->mapFromScene(it->scenePos()).y(), it->ball()->path().toString());
+            for (const QString& path : paths.isEmpty() ? QStringList(byHeight.values().mid(byHeight.size() - 4)) : paths)
+                play(path);
+            const int limit = view->height() - 12;
+            QTRY_COMPARE(layer->cardStack()->width(), columns * (CardWidget::defaultCardSize().width() + 4) - 4);
+            QStringList sounding; // in the height order of their balls
+            for (const QString& path : byHeight)
+                if (card(layer.get(), path))
+                    sounding << path;
+            QCOMPARE(sounding.size(), paths.isEmpty() ? 4 : paths.size());
+            for (int i = 0; i < sounding.size(); ++i) {
+                const QRect a = card(layer.get(), sounding[i])->geometry();
+                QVERIFY(a.top() >= 0 && a.bottom() < limit && a.right() < layer->cardStack()->width());
+                for (int j = i + 1; j < sounding.size(); ++j) {
+                    const QRect b = card(layer.get(), sounding[j])->geometry();
+                    QVERIFY(!a.intersects(b) && (a.x() != b.x() || a.y() < b.y()));
+                }
             }
-        }
-        // Alone, the highest and the lowest card sit at their balls as far as the edges allow.
-        for (const QString& lone : {sounding.first(), sounding.last()}) {
-            for (const QString& path : sounding)
-                play(path, path == lone);
-            const int ballY = view->mapFromScene(item(layer.get(), lone)->scenePos()).y();
-            CardWidget* c = card(layer.get(), lone);
-            QTRY_COMPARE(c->y(), qBound(0, ballY - c->height() / 2, limit - c->height()));
+            // Alone, the highest and the lowest card sit at their balls as far as the edges allow.
+            for (const QString& lone : {sounding.first(), sounding.last()}) {
+                for (const QString& path : sounding)
+                    play(path, path == lone);
+                const int ballY = view->mapFromScene(item(layer.get(), lone)->scenePos()).y();
+                CardWidget* c = card(layer.get(), lone);
+                QTRY_COMPARE(c->y(), qBound(0, ballY - c->height() / 2, limit - c->height()));
+            }
+            cleanup();
         }
     }
 
@@ -427,18 +407,13 @@ private slots:
         QTest::addColumn<float>("position");
         QTest::addColumn<QString>("mark");
         QTest::addColumn<int>("ledgerLines");
-        const struct {
-            const char* note;
-            float position;
-            const char* mark;
-            int ledgers;
-        } rows[] = {
+        const QList<std::tuple<const char*, float, const char*, int>> rows{
             {"F5", 0, "", 0},      {"E4", 4, "", 0},  {"A3", 0, "", 0},    {"G2", 4, "", 0},     {"C4", 5, "", 1},
             {"B3", -0.5f, "", 0},  {"E2", 5, "", 1},  {"C7", 1.5f, "15", 0}, {"D2", 2, "8", 0}, {"A0", 3.5f, "15", 0},
             {"C0", 2.5f, "22", 0}, {"A5", -1, "", 1}, {"C6", 1.5f, "8", 0}, {"G5", -0.5f, "", 0}, {"A8", -1, "22", 1},
         };
-        for (const auto& r : rows)
-            QTest::newRow(r.note) << r.note << r.position << r.mark << r.ledgers;
+        for (const auto& [note, position, mark, ledgers] : rows)
+            QTest::newRow(note) << note << position << mark << ledgers;
     }
 
     void staffAndTexts()
@@ -458,14 +433,11 @@ private slots:
             play(path);
             CardWidget* c = card(layer.get(), path);
             QVERIFY2(c, path);
-            QList<QLabel*> labels;
-            for (QLabel* label : c->findChildren<QLabel*>())
-                if (label->isVisibleTo(c) && !label->text().isEmpty())
-                    labels << label;
-            for (QLabel* a : labels) {
-                QVERIFY2(c->rect().contains(a->geometry()), qPrintable(a->objectName()));
-                for (QLabel* b : labels)
-                    QVERIFY2(a == b || !a->geometry().intersects(b->geometry()),
+            auto shown = [c](QLabel* label) { return label->isVisibleTo(c) && !label->text().isEmpty(); };
+            for (QLabel* a : c->findChildren<QLabel*>()) {
+                QVERIFY2(!shown(a) || c->rect().contains(a->geometry()), qPrintable(a->objectName()));
+                for (QLabel* b : c->findChildren<QLabel*>())
+                    QVERIFY2(a == b || !shown(a) || !shown(b) || !a->geometry().intersects(b->geometry()),
                              qPrintable(a->objectName() + " " + b->objectName() + " " + c->note().noteSpelling()));
             }
         }
@@ -482,30 +454,6 @@ private slots:
         const QList<QPair<float, QString>> cents{{-0.4f, "+0"}, {-0.5f, "+0"}, {49.5f, "+50"}, {-49.4f, "-49"}};
         for (const auto& row : cents)
             QCOMPARE(CardWidget::centsText(row.first), row.second);
-    }
-
-    // Unreadable glyph documents leave their widgets empty; the labels stay.
-    void missingGlyphs()
-    {
-        QByteArray data = "old";
-        QTest::ignoreMessage(QtCriticalMsg, "\"Failed to load no such glyph.svg.\"");
-        QVERIFY(!CardStackWidget::loadSvgFile("no such glyph.svg", data) && data.isEmpty());
-        QVERIFY(CardStackWidget::loadSvgFile("note.svg", data) && data.contains("fill:#000000"));
-        auto layer = makeLayer(ArborLeavesWidget::Circles);
-        for (const QByteArray& document : {QByteArray(), QByteArray("not a picture"),
-                                           QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\"/>")}) {
-            for (int g = 0; g < CardStackWidget::GlyphCount; ++g)
-                layer->cardStack()->setSvg(CardStackWidget::Glyph(g), document);
-            play("/-3", false);
-            play("/-3");
-            CardWidget* c = card(layer.get(), "/-3");
-            QCOMPARE(shownGlyphs(c), 0);
-            QVERIFY(!text(c, "noteLabel").isEmpty() && text(c, "freqLabel").endsWith(" Hz"));
-            c->repaint();
-        }
-        mArbor.onBaseFrequencyChanged(0.0f);
-        CardWidget c(ball("/3"), nullptr);
-        QVERIFY(!text(&c, "freqLabel").isEmpty() && !text(&c, "centsLabel").isEmpty());
     }
 };
 

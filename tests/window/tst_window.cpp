@@ -1,7 +1,11 @@
-#include "WindowFixture.h"
+// The main window and the options dialog on the application with its real engine
+// (no audio stream), options and default lattice, in a temporary data folder with
+// a space in its name. Only drain() runs the engine's ring: the engine reports what
+// the controls queued at once, and the queued deliveries to the windows follow.
 
 #include "ArborBallWidget.h"
 #include "ArborConstants.h"
+#include "ArborContext.h"
 #include "ArborLayer.h"
 #include "ArborView.h"
 #include "ArborWidget.h"
@@ -17,31 +21,76 @@
 #include "TransposeWidget.h"
 #include "TweakDialog.h"
 #include "UpdateDialog.h"
+#include "VudiruArborApplication.h"
 
-#include <QAbstractItemView>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSlider>
-#include <QSpinBox>
-#include <QStackedWidget>
-#include <QStandardPaths>
-#include <QTabBar>
-#include <QTabWidget>
-#include <QTextEdit>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 
-class MainWindowTest : public QObject, public WindowFixture
+// An output with a fixed device list whose devices in mFailing refuse to open; it records each one asked for.
+class DeviceList : public AudioOutput
+{
+public:
+    QStringList mNames{"Built-in Output", "USB Interface", "Broken Card", "HDMI"};
+    QList<int> mFailing, mCalls;
+    int mCurrent = 1;
+
+    QStringList devices() const override { return mNames; }
+    int selectedDevice() const override { return mCurrent; }
+    bool selectDevice(int index) override
+    {
+        mCalls << index;
+        mCurrent = mFailing.contains(index) ? mCurrent : index;
+        return !mFailing.contains(index);
+    }
+};
+
+class WindowTest : public QObject
 {
     Q_OBJECT
 
-    // The program's patch folder beside the executable, with a second voice,
-    // a text file and a hidden patch added while the test runs.
+    VudiruArborApplication* mApp = qobject_cast<VudiruArborApplication*>(qApp);
+    PdPlayer* mPlayer = mApp->player();
+    Arbor* mArbor = mApp->arbor();
+    Settings* mSettings = mApp->settings();
+
+    // The program's patch folder, with a second voice, a text file and a hidden patch added.
     const QString mShipped = QCoreApplication::applicationDirPath() + "/patches";
     const QStringList mAdded{"Bell.pd", "notes.txt", ".hidden.pd"};
     QTemporaryDir mElsewhere{QDir::tempPath() + "/other patches XXXXXX"};
     std::unique_ptr<MainWindow> mWindow;
+
+    void drain()
+    {
+        mPlayer->processEvents();
+        QCoreApplication::processEvents(); // the lattice hears the engine
+        QCoreApplication::processEvents(); // the windows hear the lattice
+    }
+
+    // Argument `argument` of every signal the spy caught, once the queued requests ran.
+    template <typename T> QList<T> drained(QSignalSpy& spy, int argument = 0)
+    {
+        drain();
+        QList<T> out;
+        for (const QList<QVariant>& args : spy)
+            out << args.at(argument).value<T>();
+        spy.clear();
+        return out;
+    }
+
+    void queue(ArborEvent::Type type, float value = 0.0f)
+    {
+        const ArborEvent event(type, value);
+        mPlayer->queueEventGui(&event);
+        drain();
+    }
+
+    static QComboBox* menuOf(QWidget* dialog, int entries = 137) // the 1/1 note menu by default
+    {
+        for (QComboBox* box : dialog->findChildren<QComboBox*>())
+            if (box->count() == entries)
+                return box;
+        return nullptr;
+    }
 
     template <typename T = QWidget> T* child(const QString& name) { return mWindow->findChild<T*>(name); }
     QComboBox* menu() { return child<QComboBox>("patchMenu"); }
@@ -64,45 +113,42 @@ class MainWindowTest : public QObject, public WindowFixture
         return contents(QStandardPaths::writableLocation(QStandardPaths::DataLocation) + "/patch/arbor_voice.pd");
     }
 
-    static QImage render(QWidget* button)
+    // The arrow's centroid lies a third into its bounding square.
+    static QRgb arrowColour(TransposeButton* button)
     {
         QImage image(button->size(), QImage::Format_ARGB32);
         image.fill(Qt::transparent);
         button->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
-        return image;
-    }
-
-    // The arrow's centroid lies a third into its bounding square.
-    static QRgb arrowColour(TransposeButton* button)
-    {
         const QRect r = button->contentsRect();
         const qreal s = r.width() / 2.0, x0 = r.x() + (r.width() - s) / 2.0, y0 = r.y() + (r.height() - s) / 2.0;
-        return render(button).pixel(int(button->step() < 0 ? x0 + 2 * s / 3 : x0 + s / 3), int(y0 + s / 2));
+        return image.pixel(int(button->step() < 0 ? x0 + 2 * s / 3 : x0 + s / 3), int(y0 + s / 2));
     }
 
     TransposeWidget* transpose() { return child<TransposeWidget>("transposeWidget"); }
-    QString counter(int step) { return transpose()->transposeButton(step)->label()->text(); }
+    TransposeButton* arrow(int step) { return transpose()->transposeButton(step); }
+    QString counter(int step) { return arrow(step)->label()->text(); }
 
-    static double luminance(QColor c)
+    static double contrast(QColor a, QColor b)
     {
-        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+        auto luminance = [](QColor c) {
+            auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+        };
+        const double x = luminance(a), y = luminance(b);
+        return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
     }
 
-    // Every text of a window (its labels, buttons, tabs, menus, fields and
-    // lists, enabled or not) against the colour that most of its place shows
-    // on the screen: the text's colour is the one that stands out most there,
-    // in fields and lists the palette's text colour.
+    // Every text of a window (labels, buttons, tabs, menus, fields, lists, enabled or not) against
+    // the colour most of its place shows on the screen: the text's colour is the one that stands
+    // out most there, in fields and lists the palette's text colour.
     static QString unreadable(QWidget* window)
     {
         const QImage shot = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
         QStringList out;
         for (QWidget* w : window->findChildren<QWidget*>()) {
-            const bool field = qobject_cast<QAbstractItemView*>(w) || qobject_cast<QTextEdit*>(w) ||
-                               qobject_cast<QLineEdit*>(w);
-            QString text = field ? "field" : w->property("text").toString();
-            if (auto* combo = qobject_cast<QComboBox*>(w))
-                text = combo->currentText();
+            const bool field =
+                qobject_cast<QAbstractItemView*>(w) || qobject_cast<QTextEdit*>(w) || qobject_cast<QLineEdit*>(w);
+            QString text = field ? "field" : w->property(qobject_cast<QComboBox*>(w) ? "currentText" : "text").toString();
             if (auto* tabs = qobject_cast<QTabBar*>(w))
                 text = tabs->tabText(0);
             const QRect place = QRect(w->mapTo(window, QPoint()), w->size()) & shot.rect();
@@ -112,19 +158,10 @@ class MainWindowTest : public QObject, public WindowFixture
             for (int y = place.top(); y <= place.bottom(); ++y)
                 for (int x = place.left(); x <= place.right(); ++x)
                     ++counts[shot.pixel(x, y)];
-            const QRgb ground = std::max_element(counts.begin(), counts.end()).key();
-            double ratio = 21;
-            auto against = [&](QColor c) {
-                const double a = luminance(c), b = luminance(QColor(ground));
-                return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
-            };
-            if (field) {
-                ratio = against(w->palette().color(QPalette::Text));
-            } else {
-                ratio = 1;
-                for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-                    ratio = std::max(ratio, against(QColor(it.key())));
-            }
+            const QColor ground(std::max_element(counts.begin(), counts.end()).key());
+            double ratio = field ? contrast(w->palette().color(QPalette::Text), ground) : 1;
+            for (auto it = counts.cbegin(); !field && it != counts.cend(); ++it)
+                ratio = std::max(ratio, contrast(QColor(it.key()), ground));
             if (ratio < 4.5)
                 out << QString("%1 %2 \"%3\": %4").arg(w->metaObject()->className(), w->objectName(), text).arg(ratio);
         }
@@ -134,7 +171,10 @@ class MainWindowTest : public QObject, public WindowFixture
 private slots:
     void initTestCase()
     {
-        QVERIFY(setUp() && mApp->initPatchFolder());
+        Q_INIT_RESOURCE(resources);
+        ArborContext::setSettings(mSettings);
+        ArborContext::setLattice(mArbor);
+        QVERIFY(mApp->createConfigDir() && mPlayer->init() && mArbor->init(mPlayer) && mApp->initPatchFolder());
         for (const QString& name : mAdded) {
             QFile f(mShipped + "/" + name);
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(contents(mShipped + "/Sine.pd") + "\n") > 0);
@@ -177,13 +217,13 @@ private slots:
         QTest::newRow("+5 +5") << QList<int>{5, 5} << 5 << "+2" << "";
         QTest::newRow("+5 -5 cancel") << QList<int>{5, -5} << 5 << "" << "";
         QTest::newRow("-7") << QList<int>{-7} << 7 << "" << "-1";
+        QTest::newRow("+11") << QList<int>{11} << 11 << "+1" << "";
         QTest::newRow("+3 -5 +3") << QList<int>{3, -5, 3} << 3 << "+2" << "";
         QTest::newRow("-19 -19 +19, darker") << QList<int>{-19, -19, 19} << 19 << "" << "-1";
         QTest::newRow("+13 +11 +13") << QList<int>{13, 11, 13} << 13 << "+2" << "";
     }
 
-    // Each arrow moves its own prime; the counters, the shifted arrow's
-    // colour and the reset button follow, and reset returns to 1/1.
+    // Each arrow moves its own prime; counters, tooltip, the shifted arrow's colour and reset follow.
     void steps()
     {
         QFETCH(QList<int>, clicks);
@@ -192,18 +232,16 @@ private slots:
         QFETCH(QString, down);
         QSignalSpy transposed(mPlayer, &PdPlayer::transposed);
         for (int step : clicks)
-            QTest::mouseClick(transpose()->transposeButton(step), Qt::LeftButton);
+            QTest::mouseClick(arrow(step), Qt::LeftButton);
         QCOMPARE(drained<int>(transposed, 1), clicks);
-        QCOMPARE(counter(prime), up);
-        QCOMPARE(counter(-prime), down);
-        const QString along = up == "+2" ? "Transposed 2 steps up" : down == "-1" ? "Transposed 1 step down" : "not transposed";
-        QVERIFY(transpose()->transposeButton(prime)->toolTip().endsWith(QString("%1 along %2").arg(along).arg(prime)));
-        const bool shifted = !(up + down).isEmpty();
-        QCOMPARE(transpose()->resetButton()->isEnabled(), shifted);
-        if (shifted) {
+        QCOMPARE(counter(prime) + "|" + counter(-prime), up + "|" + down);
+        const int n = (up + down).mid(1).toInt();
+        const QString along = QString("Transposed %1 step%2 %3").arg(n).arg(n > 1 ? "s" : "", up.isEmpty() ? "down" : "up");
+        QVERIFY(arrow(prime)->toolTip().endsWith(QString("%1 along %2").arg(n ? along : "not transposed").arg(prime)));
+        QCOMPARE(transpose()->resetButton()->isEnabled(), n > 0);
+        if (n) {
             const QColor colour = mArbor->lookupColor(prime);
-            QCOMPARE(arrowColour(transpose()->transposeButton(up.isEmpty() ? -prime : prime)),
-                     (prime == 19 ? colour.darker(120) : colour).rgba());
+            QCOMPARE(arrowColour(arrow(up.isEmpty() ? -prime : prime)), (prime == 19 ? colour.darker(120) : colour).rgba());
             QTest::mouseClick(transpose()->resetButton(), Qt::LeftButton);
             drain();
             QCOMPARE(mArbor->transposeRatio(), ArborRatio(1, 1));
@@ -212,29 +250,24 @@ private slots:
         const QRgb text = transpose()->palette().color(QPalette::Active, QPalette::WindowText).rgba();
         for (int p : ArborConstants::PRIMES) // back in the text colour, without counters
             for (int step : {p, -p})
-                QVERIFY(p == 1 || (counter(step).isEmpty() && arrowColour(transpose()->transposeButton(step)) == text));
+                QVERIFY(p == 1 || (counter(step).isEmpty() && arrowColour(arrow(step)) == text));
     }
 
-    void refusedStepIsDisabledAndNotPainted()
+    // 440 Hz x 2^5 = 14080 Hz is allowed, one octave more is not.
+    void refusedStepAndPrimeButtons()
     {
-        // 440 Hz x 2^5 = 14080 Hz is allowed, one octave more is not.
-        TransposeButton* octaveUp = transpose()->transposeButton(2);
         for (int i = 0; i < 5; ++i)
-            QTest::mouseClick(octaveUp, Qt::LeftButton);
+            QTest::mouseClick(arrow(2), Qt::LeftButton);
         drain();
         QCOMPARE(counter(2), QString("+5"));
-        QVERIFY(!octaveUp->isEnabled() && transpose()->transposeButton(-2)->isEnabled());
-        QImage blank(octaveUp->size(), QImage::Format_ARGB32);
-        blank.fill(Qt::transparent);
-        QCOMPARE(render(octaveUp), blank);
+        QVERIFY(!arrow(2)->isEnabled() && arrow(-2)->isEnabled());
+        QCOMPARE(arrowColour(arrow(2)), QRgb(0)); // not painted
         QSignalSpy transposed(mPlayer, &PdPlayer::transposed);
-        octaveUp->click();
+        arrow(2)->click();
         QCOMPARE(drained<int>(transposed, 1), QList<int>());
-    }
 
-    // 1, 2 and 3 cannot be switched; another prime's button switches its own prime.
-    void primeButtons()
-    {
+        // 1, 2 and 3 cannot be switched; another prime's button switches its own prime.
+        // As a row each prime is a column: up arrow above down arrow, primes left to right.
         for (int p : ArborConstants::PRIMES)
             QVERIFY(transpose()->primeButton(p)->text() == QString::number(p) && transpose()->primeButton(p)->isEnabled() == p > 3);
         QSignalSpy toggled(mPlayer, &PdPlayer::primeEnabledToggled);
@@ -245,11 +278,6 @@ private slots:
         QVERIFY(mPlayer->isPrimeEnabled(7) && transpose()->primeButton(7)->isChecked());
         QVERIFY(!mPlayer->isPrimeEnabled(11) && !transpose()->primeButton(11)->isChecked());
         queue(ArborEvent::PrimeToggle, 11.0f);
-    }
-
-    // As a row each prime is a column: up arrow above down arrow, primes left to right.
-    void horizontalOrientation()
-    {
         TransposeWidget row;
         row.init(Qt::Horizontal);
         row.show();
@@ -280,20 +308,16 @@ private slots:
         QCOMPARE(entries(), (QStringList{"Bell", "Sine", "notes.txt", "Drone"}));
         QCOMPARE(menu()->currentText(), QString("Drone"));
         QCOMPARE(voice(), contents(drone));
-    }
 
-    // After a failed load "None loaded" shows (once). Inc from the last real
-    // patch selects it and loads nothing; Inc again wraps to the first
-    // entry; Dec wraps back to the last.
-    void failedLoadAndWrapping()
-    {
+        // After a failed load "None loaded" shows (once). Inc from the last real patch selects
+        // it and loads nothing; Inc again wraps to the first entry; Dec wraps back to the last.
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("Failed to copy"));
         mWindow->loadPatch(mShipped + "/missing.pd");
         QCOMPARE(menu()->currentText(), QString("None loaded"));
         const int none = menu()->count() - 1;
         mWindow->setNoPatchLoaded(true);
         QCOMPARE(menu()->count(), none + 1);
-        QSignalSpy loaded(mPlayer, &PdPlayer::patchLoaded);
+        loaded.clear();
         menu()->setCurrentIndex(none - 1);
         click("patchIncButton");
         QCOMPARE(menu()->currentIndex(), none);
@@ -306,36 +330,26 @@ private slots:
         QCOMPARE(loaded.count(), 2);
     }
 
-    void macroNames_data()
+    // Macro names label the sliders and enable the used ones.
+    void macrosAndModes()
     {
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<QStringList>("labels");
-        QTest::newRow("three") << QStringList{"cutoff", "LFO rate", "rEsOnAnCe"}
-                               << QStringList{"Cutoff", "Lfo rate", "Resonance"};
-        QTest::newRow("empty name") << QStringList{"", "drive"} << QStringList{"Parameter 1", "Drive"};
-        QTest::newRow("none") << QStringList{} << QStringList{};
-        QTest::newRow("ten") << QStringList{"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}
-                             << QStringList{"A", "B", "C", "D", "E", "F", "G", "H"};
-    }
-
-    void macroNames()
-    {
-        QFETCH(QStringList, names);
-        QFETCH(QStringList, labels);
-        emit mPlayer->macroNamesReceived(names);
-        QCoreApplication::processEvents();
-        for (int k = 1; k <= 8; ++k) {
-            const bool used = k <= labels.size();
-            QCOMPARE(text(QString("macroLabel%1").arg(k)), used ? labels.at(k - 1) : QString("Unused"));
-            QCOMPARE(child(QString("macroLabel%1").arg(k))->isEnabled(), used);
-            QCOMPARE(child(QString("macroSlider%1").arg(k))->isEnabled(), used);
+        const QList<QPair<QStringList, QStringList>> rows{
+            {{"cutoff", "LFO rate", "rEsOnAnCe"}, {"Cutoff", "Lfo rate", "Resonance"}},
+            {{"", "drive"}, {"Parameter 1", "Drive"}},
+            {{}, {}},
+            {{"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}, {"A", "B", "C", "D", "E", "F", "G", "H"}}};
+        for (const auto& [names, labels] : rows) {
+            emit mPlayer->macroNamesReceived(names);
+            QCoreApplication::processEvents();
+            for (int k = 1; k <= 8; ++k) {
+                const bool used = k <= labels.size();
+                QCOMPARE(text(QString("macroLabel%1").arg(k)), used ? labels.at(k - 1) : QString("Unused"));
+                QCOMPARE(child(QString("macroLabel%1").arg(k))->isEnabled(), used);
+                QCOMPARE(child(QString("macroSlider%1").arg(k))->isEnabled(), used);
+            }
         }
-    }
 
-    // Values from the engine move the controls without echo; moving a
-    // control sends its value; patch defaults are sent as they arrive.
-    void controlsAndEngine()
-    {
+        // Values from the engine move the controls without echo; a moved control sends its value.
         QSignalSpy macros(mPlayer, &PdPlayer::macroValueChanged);
         QSignalSpy volumes(mPlayer, &PdPlayer::volumeChanged);
         queue(ArborEvent::MacroValue3, 0.25f);
@@ -346,8 +360,9 @@ private slots:
         QCOMPARE(drained<float>(volumes), QList<float>{1.0f});
         child<QSlider>("macroSlider5")->setValue(90);
         child<QSlider>("volumeSlider")->setValue(70);
-        QCOMPARE(drained<float>(macros, 1), QList<float>{0.75f});
         QCOMPARE(drained<float>(volumes), QList<float>{0.5f});
+        QCOMPARE(QList<QList<QVariant>>(macros), (QList<QList<QVariant>>{{5, 0.75f}}));
+        macros.clear();
         // Defaults of -0.5 and below mean none; past the eighth are ignored.
         emit mPlayer->macroDefaultsReceived({0.5f, -1.0f, -0.5f, 0.0f, -0.4f, 0.1f, 0.2f, 0.3f, 0.9f});
         QCoreApplication::processEvents();
@@ -368,10 +383,7 @@ private slots:
         mPlayer->queueEventGui(&fifth);
         click("stopAllButton");
         QCOMPARE(drained<bool>(notes, 1), (QList<bool>{true, false}));
-    }
 
-    void readout()
-    {
         mArbor->onBaseFrequencyChanged(200.0f);
         QCOMPARE(text("infoLabel1"), QString("Shifted prime steps: /"));
         QCOMPARE(text("infoLabel2"), QString("Frequency of central node [= 1/1 Frequency]: 200.000 Hz"));
@@ -382,8 +394,7 @@ private slots:
         const int width = child("infoLabel1")->width();
         for (int i = 0; i < 40; ++i)
             mArbor->onTransposed(ArborRatio(1, 1), i % 2 ? 5 : 7);
-        QVERIFY(text("infoLabel1").startsWith("Shifted prime steps: /3/7/5"));
-        QVERIFY(text("infoLabel1").contains(QChar(0x2026)));
+        QVERIFY(text("infoLabel1").startsWith("Shifted prime steps: /3/7/5") && text("infoLabel1").contains(QChar(0x2026)));
         QCOMPARE(child("infoLabel1")->width(), width);
         QVERIFY(mWindow->fontMetrics().horizontalAdvance(text("infoLabel1")) <= width);
         mWindow->resize(mWindow->width() - 150, mWindow->height()); // and again when the window narrows
@@ -393,63 +404,39 @@ private slots:
         mArbor->onBaseFrequencyChanged(440.0f);
     }
 
-    void updateCheckDue_data()
+    // Days since the last check (or none, or an unreadable time) against the interval chosen.
+    void updateCheckDue()
     {
-        QTest::addColumn<int>("interval");
-        QTest::addColumn<QString>("age"); // days since the last check; "none"; or unreadable text
-        QTest::addColumn<bool>("due");
+        const QDateTime now = QDateTime::fromString("Tue Mar 3 10:00:00 2026", Qt::TextDate);
         const QList<std::tuple<int, QString, bool>> rows{
             {0, "0", true},    {1, "6", false},    {1, "8", true},     {2, "20", false}, {2, "40", true},
             {3, "none", true}, {3, "yesterday-ish", true}, {3, "60", false}, {4, "400", false},
             {5, "1", true},    {5, "0", false},    {6, "400", false},  {-1, "400", false}};
-        for (const auto& [interval, age, due] : rows)
-            QTest::addRow("interval %d, %s", interval, qPrintable(age)) << interval << age << due;
-    }
-
-    void updateCheckDue()
-    {
-        QFETCH(int, interval);
-        QFETCH(QString, age);
-        QFETCH(bool, due);
-        const QDateTime now = QDateTime::fromString("Tue Mar 3 10:00:00 2026", Qt::TextDate);
-        bool days = false;
-        QString stamp = age == "none" ? QString() : now.addDays(-age.toInt(&days)).toString(Qt::TextDate);
-        if (!days && age != "none") {
-            stamp = age;
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Unreadable time of the last update check"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Unreadable time of the last update check"));
+        for (const auto& [interval, age, due] : rows) {
+            bool days = false;
+            const int back = age.toInt(&days);
+            const QString stamp = days ? now.addDays(-back).toString(Qt::TextDate) : age == "none" ? QString() : age;
+            QVERIFY2(MainWindow::isUpdateCheckDue(interval, stamp, now) == due, qPrintable(QString::number(interval) + " " + age));
         }
-        QCOMPARE(MainWindow::isUpdateCheckDue(interval, stamp, now), due);
     }
 
-    void diagnosticsKey()
+    // Ctrl+9 opens and closes the diagnostics. The cog closes an open options
+    // dialog and remembers its place; the next click opens a fresh dialog there.
+    void dialogs()
     {
-        auto* diagnostics = mWindow->findChild<DiagnosticsDialog*>();
         for (auto press : {std::make_pair(Qt::NoModifier, false), std::make_pair(Qt::ShiftModifier, false),
                            std::make_pair(Qt::ControlModifier, true), std::make_pair(Qt::ControlModifier, false)}) {
             QTest::keyClick(mWindow.get(), Qt::Key_9, press.first);
-            QCOMPARE(diagnostics->isVisible(), press.second);
+            QCOMPARE(mWindow->diagnosticsDialog()->isVisible(), press.second);
         }
-    }
-
-    // The cog closes an open dialog and remembers its place; the next click
-    // opens a fresh dialog there.
-    void optionsButton()
-    {
-        auto shown = [this]() -> OptionsDialog* {
-            for (OptionsDialog* d : mWindow->findChildren<OptionsDialog*>())
-                if (d->isVisible())
-                    return d;
-            return nullptr;
-        };
         click("optionsButton");
-        QPointer<OptionsDialog> first = shown();
+        QPointer<OptionsDialog> first = mWindow->optionsDialog();
+        QVERIFY(first->isVisible());
         // A new name for the same 1/1 pitch respells the cards of both layers.
         mArbor->onNoteToggled(ArborRatio(1, 1), true);
-        QComboBox* notes = nullptr;
-        for (QComboBox* box : first->findChildren<QComboBox*>())
-            notes = box->count() == 137 ? box : notes; // the 1/1 note menu
         for (const char* note : {"C# 4", "Db 4"}) {
-            notes->setCurrentText(note);
+            menuOf(first)->setCurrentText(note);
             drain();
             for (ArborLayer* layer : mWindow->findChildren<ArborLayer*>())
                 QCOMPARE(layer->cardStack()->cards().values().first()->note().noteSpelling(), QString(note).remove(' '));
@@ -458,16 +445,16 @@ private slots:
         first->move(200, 150);
         const QPoint place = first->pos();
         click("optionsButton");
-        QVERIFY(first && !shown());
+        QVERIFY(first && !first->isVisible() && first == mWindow->optionsDialog());
         click("optionsButton");
-        QVERIFY(first.isNull());
-        QCOMPARE(shown()->pos(), place);
-        shown()->close();
+        QVERIFY(first.isNull() && mWindow->optionsDialog()->isVisible());
+        QCOMPARE(mWindow->optionsDialog()->pos(), place);
+        mWindow->optionsDialog()->close();
     }
 
     // At its smallest the window fits a 1280 x 720 screen with usable sliders
     // and balls, and the view switcher sits clear of the patch box.
-    void smallestWindow()
+    void layoutAndSwitchers()
     {
         const QSize before = mWindow->size();
         mWindow->resize(1, 1);
@@ -478,11 +465,8 @@ private slots:
         auto place = [this](QWidget* w) { return QRect(w->mapTo(mWindow.get(), QPoint()), w->size()); };
         QVERIFY(!place(menu()).intersects(place(child("viewSwitcher"))));
         mWindow->resize(before);
-    }
 
-    // Both switchers; the window starts in grapes (as saved) and relative mode.
-    void switchers()
-    {
+        // Both switchers; the window starts in grapes (as saved) and relative mode.
         QCOMPARE(mSettings->mAbsRelView, 0);
         auto* stack = child<QStackedWidget>("centralStack");
         QCOMPARE(stack->currentWidget(), child("grapeLayer"));
@@ -497,12 +481,8 @@ private slots:
             emit child<QLabel>("absRelSwitcher")->linkActivated(mode.first);
             QCOMPARE(mSettings->mAbsRelView, mode.second);
         }
-    }
 
-    // "Update" in the tweak dialog (all 22 constants) reloads the lattice:
-    // both drawings, the hidden one too, must show the new balls.
-    void tweakUpdateRebuildsBothLayers()
-    {
+        // "Update" in the tweak dialog (all 22 constants) reloads the lattice under both drawings.
         auto* tweaks = mWindow->findChild<TweakDialog*>();
         QCOMPARE(tweaks->findChildren<QSpinBox*>().size(), 22);
         const ArborBall* oldRoot = mArbor->rootBall();
@@ -514,10 +494,9 @@ private slots:
         }
     }
 
-    // Every text in every window the program opens reads at 4.5:1 or more
-    // (WCAG AA) with the program's style sheet: the main window, each page of
-    // the options, the diagnostics, the "Open Patch" file dialog, a failed
-    // download and the update window with its changelog.
+    // Every text in every window the program opens reads at 4.5:1 or more (WCAG AA) with the
+    // style sheet: the main window, each options page, the diagnostics, the "Open Patch" file
+    // dialog, a failed download and the update window with its changelog.
     void contrast()
     {
         QVERIFY(mApp->loadStyleSheet());
@@ -552,7 +531,103 @@ private slots:
             part->show();
         QCOMPARE(unreadable(&update), QString());
     }
+
+    // Every edit stores its field and queues the resulting 1/1 frequency. Rows: the
+    // 1/1 note when the dialog opens, notes chosen from its menu ("name@index"),
+    // a calibration typed (0: none); the frequencies queued, the calibration kept.
+    void edits()
+    {
+        const QStringList none;
+        const QList<std::tuple<QString, QStringList, int, QList<float>, int>> rows{
+            {"A 4", {"A 8@0"}, 0, {7040}, 440},
+            {"A 4", {"Ab 8@1", "G# 8@2"}, 0, {6644.875f, 6644.875f}, 440},
+            {"A 4", {"C 8@13"}, 0, {4186.009f}, 440},
+            {"A 4", {"C# 4@80", "Db 4@79", "A 4@68"}, 0, {277.183f, 277.183f, 440}, 440},
+            {"A 4", {"C 1@132", "B 0@133"}, 0, {32.703f, 30.868f}, 440},
+            {"A 4", {"A 0@136"}, 0, {27.5f}, 440},
+            {"A 4", none, 432, {432}, 432},
+            {"C 4", none, 442, {442.0f * 261.626f / 440.0f}, 442},
+            {"A 4", none, 348, {349}, 349}, // below the range
+            {"A 4", none, 500, {499}, 499}, // above it
+            {"C 4", none, 0, {}, 440},      // opening queues nothing
+            {"H 4", none, 0, {}, 440}};     // an unknown note opens as A 4
+        for (const auto& [note, chosen, typed, sent, calibration] : rows) {
+            mSettings->mCalibrationFrequency = 440;
+            mSettings->mBaseNote = note;
+            mSettings->mBaseFrequency = 123.0f;
+            QSignalSpy spy(mPlayer, &PdPlayer::baseFrequencyChanged);
+            DeviceList output;
+            OptionsDialog dialog(nullptr, &output);
+            QCOMPARE(mSettings->mBaseFrequency, note == "C 4" ? 261.626f : 440.0f);
+            QCOMPARE(dialog.findChild<QSpinBox*>()->value(), 440);
+            QCOMPARE(menuOf(&dialog)->currentText(), note == "C 4" ? "C 4" : "A 4");
+            for (const QString& entry : chosen) {
+                const QString name = entry.section('@', 0, 0);
+                QCOMPARE(menuOf(&dialog)->itemText(entry.section('@', 1).toInt()), name);
+                menuOf(&dialog)->setCurrentText(name);
+                QCOMPARE(mSettings->mBaseNote, name);
+            }
+            if (typed)
+                dialog.findChild<QSpinBox*>()->setValue(typed);
+            QCOMPARE(drained<float>(spy), sent);
+            QCOMPARE(mSettings->mCalibrationFrequency, calibration);
+            if (!sent.isEmpty())
+                QCOMPARE(mSettings->mBaseFrequency, sent.last());
+        }
+    }
+
+    // A device chosen while some fail: the devices asked for, the one in use at the end.
+    void audioDeviceAndUpdatePage()
+    {
+        const QList<std::tuple<int, QList<int>, QList<int>, int>> rows{
+            {3, {}, {3}, 3}, {2, {2}, {2, 1}, 1}, {2, {2, 1}, {2, 1}, 1}};
+        for (const auto& [choice, failing, calls, finalDevice] : rows) {
+            DeviceList output;
+            OptionsDialog dialog(nullptr, &output);
+            QComboBox* devices = menuOf(&dialog, output.mNames.size());
+            QCOMPARE(devices->currentIndex(), 1);
+            output.mFailing = failing;
+            if (failing.contains(choice))
+                QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("Failed to open audio device"));
+            if (failing.contains(1))
+                QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("Failed to reopen the previous audio device"));
+            devices->setCurrentIndex(choice);
+            emit devices->activated(choice);
+            QCOMPARE(output.mCalls, calls);
+            QCOMPARE(devices->currentIndex(), finalDevice);
+            QCOMPARE(output.mCurrent, finalDevice);
+        }
+
+        DeviceList output;
+        for (int interval : {2, 7}) {
+            mSettings->mUpdateCheckInterval = interval;
+            OptionsDialog dialog(nullptr, &output);
+            auto* box = dialog.findChild<QComboBox*>("updateIntervalBox");
+            QCOMPARE(box->itemText(0) + "," + box->itemText(4), QString("always,never"));
+            QCOMPARE(box->currentIndex(), interval == 2 ? 2 : -1);
+            box->setCurrentIndex(3);
+            emit box->activated(3);
+            QCOMPARE(mSettings->mUpdateCheckInterval, 3);
+        }
+        OptionsDialog dialog(nullptr, &output);
+        const QString about = dialog.findChild<QLabel*>("aboutLabel")->text();
+        QVERIFY(about.contains("Elmsby Vudiru Arbor") && about.contains("version 1.5.0") && !about.contains("version>"));
+        QVERIFY(about.contains("Qt, libpd and PortAudio"));
+        const QList<QLabel*> labels = dialog.findChildren<QLabel*>();
+        QVERIFY(std::any_of(labels.begin(), labels.end(), [](QLabel* l) { return l->text() == "The current version is: 1.5.0"; }));
+        QTabWidget* tabs = dialog.findChild<QTabWidget*>();
+        QCOMPARE(tabs->tabText(0) + tabs->tabText(1) + tabs->tabText(2), QString("OptionsUpdateAbout"));
+    }
 };
 
-WINDOW_TEST_MAIN(MainWindowTest)
-#include "tst_mainwindow.moc"
+int main(int argc, char** argv)
+{
+    QTemporaryDir data(QDir::tempPath() + "/arbor window XXXXXX");
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    qputenv("ARBOR_NO_MODAL_BOXES", "1");
+    VudiruArborApplication app(argc, argv);
+    WindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_window.moc"
