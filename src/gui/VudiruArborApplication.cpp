@@ -19,6 +19,7 @@
 
 #include "ArborView.h"
 #include "MainWindow.h"
+#include "UpdaterPrompt.h"
 
 VudiruArborApplication::VudiruArborApplication(int& argc, char** argv)
     : QApplication(argc, argv)
@@ -89,8 +90,7 @@ QStringList VudiruArborApplication::shellPatchNames()
 
 bool VudiruArborApplication::modalBoxesSuppressed()
 {
-    const QByteArray value = qgetenv("ARBOR_NO_MODAL_BOXES");
-    return !value.isEmpty() && value != "0";
+    return UpdaterPrompt::boxesSuppressed();
 }
 
 void VudiruArborApplication::showCriticalMessage(const QString& text)
