@@ -1,30 +1,35 @@
-// Drives the real program from outside, on the X display it shares with this
-// test: its window is found and photographed through the window system,
-// clicked and keyed with xdotool, the wand speaks UDP on loopback, and the
-// sound is what scripts/audio-sink.sh records.
+// Drives the real program from outside, on the X display it shares with this test: its window is found and
+// photographed through the window system, clicked and keyed with xdotool, the wand speaks UDP on loopback, and
+// the sound is what scripts/audio-sink.sh records.
 
 #include "support/Sound.h"
+#include "support/TestSupport.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 #include <QUdpSocket>
 #include <QtTest>
 
-namespace
-{
-// Each prime has a hue of its own, so while nothing sounds the silent root
-// ball (the root's colour darkened) and the prime-3 button (the fifth's full
-// colour) are the only things of their colours in a picture of the window.
-QColor colour(int prime)
-{
+using namespace TestSupport;
+
+namespace {
+// Each prime has a hue of its own, so while nothing sounds the silent root ball (the root's colour darkened) and
+// the prime-3 button (the fifth's full colour) are the only things of their colours in a picture of the window.
+QColor colour(int prime) {
     return QColor(QColor::fromHsv(prime * 11, 160, 230).name());
 }
 const QColor ROOT = colour(1);
 const QColor GREY(158, 158, 158); // the root ball of a transposed lattice
 
+// Actions one after the other ("wand": tag 04A3B2C1D9 touched), the pitch heard then (0: silence) and the root
+// ball's look; each row starts from what the rows before it left.
+const struct { QStringList actions; double hz; QColor rootLook; } PLAYS[] = {
+    {{}, 0, ROOT.darker(115)}, {{"root"}, 440, ROOT}, {{"root"}, 0, ROOT.darker(115)}, {{"wand"}, 550, ROOT.darker(115)},
+    {{"wand"}, 0, ROOT.darker(115)}, {{"fifth up", "root"}, 660, GREY}, {{"stop all"}, 0, GREY.darker(115)},
+};
+
 // The bounding box of the pixels of exactly this colour.
-QRect find(const QImage& image, const QColor& colour)
-{
+QRect find(const QImage& image, const QColor& colour) {
     QRect box;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
@@ -34,8 +39,7 @@ QRect find(const QImage& image, const QColor& colour)
 }
 } // namespace
 
-class EndToEndTest : public QObject
-{
+class EndToEndTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir mTemp{QDir::tempPath() + "/arbor e2e XXXXXX"};
@@ -48,20 +52,12 @@ class EndToEndTest : public QObject
     QHash<QString, QPoint> mControls; // where to click, in window coordinates
     quint16 mUdpPort = 0;
 
-    QImage picture() const
-    {
+    QImage picture() const {
         return QGuiApplication::primaryScreen()->grabWindow(mWindow.toULongLong()).toImage();
     }
 
-    bool write(const QString& name, const QJsonObject& json) const
-    {
-        QFile f(mConfig + "/" + name);
-        return f.open(QIODevice::WriteOnly) && f.write(QJsonDocument(json).toJson()) > 0;
-    }
-
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         QVERIFY(QDir().mkpath(mConfig));
         QUdpSocket probe; // finds a free port for the wand listener
         QVERIFY(probe.bind(QHostAddress(QHostAddress::LocalHost), 0));
@@ -70,12 +66,12 @@ private slots:
         QJsonArray colours;
         for (int p : {0, 1, 2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31})
             colours.append(QJsonObject{{"prime", p}, {"color", colour(p).name()}});
-        const QJsonObject tree = QJsonDocument::fromJson(R"({"children": {"2": {"children": {"3": {}}}, "-2": {},
-            "3": {"children": {"3": {}}}, "-3": {"children": {"-3": {}, "-2": {}}}}})").object();
-        QVERIFY(write("arbor_v15.json", {{"colors", colours}, {"root", tree}}));
-        QVERIFY(write("options.json", {{"udpPort", mUdpPort}, {"updateCheckInterval", 4}, {"defaultPatch", "Sine.pd"},
-                                       {"circlesView", true}}));
-        QVERIFY(write("rfid_map.json", {{"04a3b2c1d9", QJsonObject{{"event", 0}, {"value", "/5"}}}}));
+        const QJsonObject tree = json(R"({"children": {"2": {"children": {"3": {}}}, "-2": {},
+            "3": {"children": {"3": {}}}, "-3": {"children": {"-3": {}, "-2": {}}}}})");
+        QVERIFY(writeJson(mConfig + "/arbor_v15.json", {{"colors", colours}, {"root", tree}}));
+        QVERIFY(writeJson(mConfig + "/options.json", {{"udpPort", mUdpPort}, {"updateCheckInterval", 4},
+                                                      {"defaultPatch", "Sine.pd"}, {"circlesView", true}}));
+        QVERIFY(writeJson(mConfig + "/rfid_map.json", {{"04a3b2c1d9", QJsonObject{{"event", 0}, {"value", "/5"}}}}));
         mArbor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         mArbor.start("env", {"HOME=" + mTemp.path(), "XDG_DATA_HOME=" + mData, "ARBOR_NO_MODAL_BOXES=1",
                              ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", mAudio, "--", ARBOR_BINARY_DIR "/arbor"});
@@ -96,36 +92,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile(mAudio).size() > Sound::RATE * Sound::FRAME_BYTES / 2, 20000);
     }
 
-    void plays_data()
-    {
-        QTest::addColumn<QStringList>("actions");
-        QTest::addColumn<double>("hz"); // 0: silence
-        QTest::addColumn<QColor>("rootLook");
-        QTest::newRow("before any click") << QStringList{} << 0.0 << ROOT.darker(115);
-        QTest::newRow("root ball on") << QStringList{"root"} << 440.0 << ROOT;
-        QTest::newRow("root ball off") << QStringList{"root"} << 0.0 << ROOT.darker(115);
-        QTest::newRow("wand /5 on") << QStringList{"wand"} << 550.0 << ROOT.darker(115);
-        QTest::newRow("wand /5 off") << QStringList{"wand"} << 0.0 << ROOT.darker(115);
-        QTest::newRow("a fifth up, root ball on") << QStringList{"fifth up", "root"} << 660.0 << GREY;
-        QTest::newRow("stop all") << QStringList{"stop all"} << 0.0 << GREY.darker(115);
-    }
-
-    // Each row starts from what the rows before it left.
-    void plays()
-    {
-        QFETCH(QStringList, actions);
-        QFETCH(double, hz);
-        QFETCH(QColor, rootLook);
-        QByteArray packet(72, '\0'); // the wand touching tag 04A3B2C1D9
-        packet[23] = 5;
-        for (int i = 0; i < 10; ++i)
-            packet[27 + 4 * i] = "04A3B2C1D9"[i];
+    void plays_data() { tableRows(PLAYS); }
+    void plays() {
+        const auto& [actions, hz, rootLook] = tableRow(PLAYS);
         for (const QString& action : actions) {
             // No --sync: a synced move onto the pointer's own spot waits for a motion event that never comes.
             const QPoint at = mControls.value(action);
             const QStringList move{"mousemove", "--window", mWindow, QString::number(at.x()), QString::number(at.y())};
-            QVERIFY(action == "wand" ? QUdpSocket().writeDatagram(packet, QHostAddress::LocalHost, mUdpPort) == 72
-                                     : QProcess::execute("xdotool", move + QStringList{"click", "1"}) == 0);
+            QVERIFY(action == "wand"
+                        ? QUdpSocket().writeDatagram(wandPacket(5, "04A3B2C1D9"), QHostAddress::LocalHost, mUdpPort) == 72
+                        : QProcess::execute("xdotool", move + QStringList{"click", "1"}) == 0);
         }
         // Fresh sound, after the release of what stopped has died away.
         const qint64 target = QFile(mAudio).size() + qint64((hz > 0 ? 0.8 : 2.5) * Sound::RATE) * Sound::FRAME_BYTES;
@@ -139,19 +115,15 @@ private slots:
             QVERIFY(picture().save(mShots + "/main-window.png"));
     }
 
-    void quitSavesGeometry()
-    {
+    void quitSavesGeometry() {
         QCOMPARE(QProcess::execute("xdotool", {"key", "ctrl+q"}), 0);
         QVERIFY(mArbor.waitForFinished(20000) && mArbor.exitCode() == 0);
-        QFile f(mConfig + "/options.json");
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QJsonObject options = QJsonDocument::fromJson(f.readAll()).object();
+        const QJsonObject options = json(readFile(mConfig + "/options.json"));
         for (const char* key : {"windowSize", "windowPos"})
             QVERIFY2(options.contains(key) && options.value(key) != "-1,-1", key);
     }
 
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         mArbor.terminate();
         mArbor.waitForFinished(10000);
     }

@@ -1,38 +1,13 @@
 #pragma once
 
 #include "SerializableRoot.h"
-
-#include <QtTest>
+#include "support/TestSupport.h"
 
 typedef QList<int> Steps;
 typedef unsigned long long U64;
 
 namespace ModelTest {
-// One data row per entry of a case table; the test function reads its entry with tableRow(TABLE).
-template <typename T, int N> void tableRows(const T (&)[N]) {
-    QTest::addColumn<int>("row");
-    for (int i = 0; i < N; ++i)
-        QTest::addRow("%d", i) << i;
-}
-
-template <typename T, int N> const T& tableRow(const T (&table)[N]) {
-    QFETCH(int, row);
-    return table[row];
-}
-
-inline bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-inline QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline QJsonObject json(const QByteArray& text) {
-    return QJsonDocument::fromJson(text).object();
-}
+using namespace TestSupport;
 
 inline QJsonObject written(const SerializableNode& node) {
     QJsonObject json;
@@ -45,4 +20,6 @@ inline QJsonObject written(const SerializableNode& node) {
 struct ConfigFolder {
     QTemporaryDir home{QDir::tempPath() + QStringLiteral("/arbor model XXXXXX")};
     bool made = qputenv("XDG_DATA_HOME", home.path().toLocal8Bit()) && QDir().mkpath(SerializableRoot::configFolder());
+
+    static QString file(const char* name) { return SerializableRoot::configFolder() + '/' + name; }
 };

@@ -36,24 +36,21 @@ const struct { const char* key; const char* json; QJsonValue written; bool repla
     {"defaultPatch", "\"/../../x/evil.pd\"", "Sine.pd", true}, {"defaultPatch", "\"..\"", "Sine.pd", true},
     {"defaultPatch", "\"a\\\\b.pd\"", "Sine.pd", true}, {"defaultPatch", "\"\"", "Sine.pd", true},
 };
-
-QString optionsFile() {
-    return SerializableRoot::configFolder() + QStringLiteral("/options.json");
-}
 } // namespace
 
 // JSON documents, shown through the options document.
 class TestDocuments : public QObject {
     Q_OBJECT
     ConfigFolder mConfigFolder;
+    const QString mFile = ConfigFolder::file("options.json");
 
 private slots:
-    void cleanup() { QFile::remove(optionsFile()); }
+    void cleanup() { QFile::remove(mFile); }
 
     void defaultsWrittenThenReadThenSavedOnTerm() {
         Settings s;
-        QVERIFY(s.init() && s.filePath() == optionsFile());
-        QCOMPARE(json(readFile(optionsFile())), json(DEFAULTS));
+        QVERIFY(s.init() && s.filePath() == mFile);
+        QCOMPARE(json(readFile(mFile)), json(DEFAULTS));
         s.read(json(CHANGED));
         QVERIFY(written(s) == json(CHANGED) && s.save());
         Settings again;
@@ -63,7 +60,7 @@ private slots:
         for (bool saveOnTerm : {false, true}) {
             again.setSaveOnTerm(saveOnTerm);
             again.term();
-            QCOMPARE(json(readFile(optionsFile())).value("udpPort"), QJsonValue(saveOnTerm ? 7 : 9999));
+            QCOMPARE(json(readFile(mFile)).value("udpPort"), QJsonValue(saveOnTerm ? 7 : 9999));
         }
     }
 
@@ -97,12 +94,12 @@ private slots:
     void badFiles() {
         const QByteArray broken = R"({"udpPort": 12,})";
         Settings s;
-        QVERIFY(writeFile(optionsFile(), "[]") && s.init());   // an empty object: the defaults stay
+        QVERIFY(writeFile(mFile, "[]") && s.init());   // an empty object: the defaults stay
         QCOMPARE(written(s), json(DEFAULTS));
-        QVERIFY(writeFile(optionsFile(), broken));
+        QVERIFY(writeFile(mFile, broken));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Couldn't parse file .*options.json. JSON error: \\S"));
         QVERIFY(!s.init() && s.mUdpPort == 8888);
-        for (const QString& path : {SerializableRoot::configFolder() + "/none/x.json", optionsFile() + "/x.json"}) {
+        for (const QString& path : {SerializableRoot::configFolder() + "/none/x.json", mFile + "/x.json"}) {
             s.setFilePath(path);
             for (const QString& action : {"saving", "loading"})
                 QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^Couldn't open file .*x.json for " + action));
@@ -111,33 +108,28 @@ private slots:
         s.setFilePath(SerializableRoot::configFolder());
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Couldn't (open|read) file")));
         QVERIFY(!s.load());
-        QCOMPARE(readFile(optionsFile()), broken);
+        QCOMPARE(readFile(mFile), broken);
     }
 
-    // A file size limit far below the document's size stands in for a full disk.
-    void fullDiskKeepsOldFile() {
+    // A file size limit far below the document's size stands in for a full disk. A backup replaces an older one.
+    void fullDiskKeepsOldFileThenBackup() {
         Settings s;
         QVERIFY(s.init());
-        const QByteArray before = readFile(optionsFile());
+        const QByteArray before = readFile(mFile);
         struct rlimit old;
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
-        struct rlimit tiny = old;
-        tiny.rlim_cur = 16;
+        struct rlimit tiny{16, old.rlim_max};
         std::signal(SIGXFSZ, SIG_IGN);
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &tiny), 0);
         s.mUdpPort = 1;
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("the previous file is kept")));
         const bool saved = s.save();
         setrlimit(RLIMIT_FSIZE, &old);
-        QVERIFY(!saved && readFile(optionsFile()) == before);
+        QVERIFY(!saved && readFile(mFile) == before);
         QCOMPARE(QDir(SerializableRoot::configFolder()).entryList(QDir::Files), QStringList{"options.json"});
-    }
-
-    void backup() {
-        Settings s;
-        QVERIFY(s.init() && writeFile(optionsFile() + ".bad", "older") && s.backupFile());   // replaces an older copy
-        QCOMPARE(readFile(optionsFile() + ".bad"), readFile(optionsFile()));
-        s.setFilePath(optionsFile() + ".missing");
+        QVERIFY(writeFile(mFile + ".bad", "older") && s.backupFile());
+        QCOMPARE(readFile(mFile + ".bad"), readFile(mFile));
+        s.setFilePath(mFile + ".missing");
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("to back up")));
         QVERIFY(!s.backupFile());
     }

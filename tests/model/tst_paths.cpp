@@ -109,7 +109,6 @@ private slots:
         ArborContext::setLattice(nullptr);
         const ArborRatio plain(ArborPath(QStringLiteral("/3")));
         QVERIFY(r.toStringAbs() == "9/4" && r == plain && qHash(r, 7) == qHash(plain, 7));
-        QCOMPARE(qHash(ArborRatio(3, 2), 5), uint((5 * 31 + 3) * 31 + 2));
         r *= ArborRatio(5, 4);
         QVERIFY(r.toString() == "15/8" && r.toStringAbs() == "9/4");
         const ArborRatio wide((1ULL << 32) + 3, 2);   // the same low 32 bits: one hash, two keys

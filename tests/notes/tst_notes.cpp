@@ -1,3 +1,4 @@
+#include "Arbor.h"
 #include "ArborContext.h"
 #include "Note.h"
 #include "NoteInterval.h"
@@ -87,21 +88,10 @@ QString spelled(const Note& note) {
 
 Steps stepsOf(const QString& text) {
     Steps steps;
-    for (const QString& part : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QStringList p = part.split(QLatin1Char('x'));
-        for (int i = 0; i < (p.size() > 1 ? p.at(1).toInt() : 1); ++i)
-            steps << p.at(0).toInt();
-    }
+    for (const QString& part : text.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        for (int i = 0; i < qMax(1, part.section(QLatin1Char('x'), 1).toInt()); ++i)
+            steps << part.section(QLatin1Char('x'), 0, 0).toInt();
     return steps;
-}
-
-double ratioOfSteps(const Steps& steps) {   // exact, without octave folding
-    double r = 1.0;
-    for (int step : steps) {
-        const double p = std::abs(step);
-        r *= std::pow(p == 2 ? 2.0 : p / std::exp2(std::floor(std::log2(p))), step > 0 ? 1 : -1);
-    }
-    return r;
 }
 } // namespace
 
@@ -152,12 +142,14 @@ private slots:
         const QString baseNote = parts.size() > 1 ? parts.at(0) : QStringLiteral("C 4");
         const Steps steps = stepsOf(parts.last());
         setBase(baseNote, NoteNames::frequencyOf(baseNote));
-        const float just = float(double(mSettings.mBaseFrequency) * ratioOfSteps(steps));
+        double just = mSettings.mBaseFrequency;   // without octave folding
+        for (int step : steps)
+            just *= Arbor::primeRatio(step);
         float centsDiff = NaN;
-        const Note note = Note::forSteps(steps, just, &centsDiff);
+        const Note note = Note::forSteps(steps, float(just), &centsDiff);
         QCOMPARE(spelled(note), QString(tableRow(BALLS).spelling));
         QVERIFY2(std::fabs(note.mCents - tableRow(BALLS).cents) < 0.01, qPrintable(QString::number(note.mCents)));
-        QVERIFY(std::fabs(note.toSemitonePitch() - Note(just).toSemitonePitch()) < 1e-3f && std::isfinite(centsDiff));
+        QVERIFY(std::fabs(note.toSemitonePitch() - Note(float(just)).toSemitonePitch()) < 1e-3f && std::isfinite(centsDiff));
     }
 
     void ballWithoutFrequency() {

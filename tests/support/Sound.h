@@ -11,14 +11,12 @@
 #include <cmath>
 #include <numeric>
 
-namespace Sound
-{
+namespace Sound {
 constexpr int RATE = 44100;
 constexpr int FRAME_BYTES = 8;
 
 // Both channels of the last `frames` whole frames in the file (all by default).
-inline std::array<QVector<double>, 2> read(const QString& path, qint64 frames = -1)
-{
+inline std::array<QVector<double>, 2> read(const QString& path, qint64 frames = -1) {
     QFile f(path);
     const qint64 size = f.size() / FRAME_BYTES * FRAME_BYTES;
     std::array<QVector<double>, 2> c;
@@ -30,15 +28,12 @@ inline std::array<QVector<double>, 2> read(const QString& path, qint64 frames = 
     return c;
 }
 
-inline double rms(const QVector<double>& s)
-{
+inline double rms(const QVector<double>& s) {
     return s.isEmpty() ? 0.0 : std::sqrt(std::inner_product(s.begin(), s.end(), s.begin(), 0.0) / s.size());
 }
 
-// The frequency of a steady tone from its first and last rising zero
-// crossings, placed between samples by linear interpolation; 0 without two.
-inline double frequency(const QVector<double>& s)
-{
+// A steady tone's frequency from its first and last rising zero crossings (interpolated); 0 without two.
+inline double frequency(const QVector<double>& s) {
     double first = 0, last = 0;
     int crossings = 0;
     for (int i = 1; i < s.size(); ++i)

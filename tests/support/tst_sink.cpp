@@ -1,14 +1,20 @@
-// Plays tones through PortAudio into scripts/audio-sink.sh and checks what the
-// capture file holds: the format, both channels' pitch and level, the length;
-// and how the script and pipe_drain end: the command's folders, exit code and
-// termination, the clean-up, and bad use.
+// Plays tones through PortAudio into scripts/audio-sink.sh and checks what the capture file holds: the format,
+// both channels' pitch and level, the length; and how the script and pipe_drain end: the command's folders,
+// exit code and termination, the clean-up, and bad use.
 
 #include "Sound.h"
+#include "TestSupport.h"
 
 #include <QtTest>
 
-class SinkTest : public QObject
-{
+using namespace TestSupport;
+
+namespace {
+// A tone's pitch, length and level, and whether the file is named with --out.
+const struct { double hz, seconds, amplitude; bool outOption; } TONES[] = {{440, 0.5, 0.5, true}, {330, 1, 0.125, false}};
+} // namespace
+
+class SinkTest : public QObject {
     Q_OBJECT
 
     const QString mSink = QStringLiteral(ARBOR_SOURCE_DIR "/scripts/audio-sink.sh");
@@ -18,8 +24,7 @@ class SinkTest : public QObject
 
     // Starts `command` (program and arguments) for a caller with its own home and data
     // folder; without ARBOR_PIPE_DRAIN the sink finds pipe_drain next to the command.
-    void start(QProcess& p, const QStringList& command)
-    {
+    void start(QProcess& p, const QStringList& command) {
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start("env", QStringList{"-u", "ARBOR_PIPE_DRAIN", "-u", "ARBOR_SINK_RATE", "-u", "ARBOR_SINK_FRAME_BYTES",
                                    "-u", "XDG_CONFIG_HOME", "HOME=" + mTemp.path() + "/caller home",
@@ -27,25 +32,11 @@ class SinkTest : public QObject
     }
 
 private slots:
-    void capturesTheTone_data()
-    {
-        QTest::addColumn<double>("hz");
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<double>("amplitude");
-        QTest::addColumn<bool>("outOption");
-        QTest::newRow("440 Hz, half a second, --out") << 440.0 << 0.5 << 0.5 << true;
-        QTest::newRow("330 Hz, one second, quiet, file first") << 330.0 << 1.0 << 0.125 << false;
-    }
-
-    void capturesTheTone()
-    {
-        QFETCH(double, hz);
-        QFETCH(double, seconds);
-        QFETCH(double, amplitude);
-        QFETCH(bool, outOption);
+    void capturesTheTone_data() { tableRows(TONES); }
+    void capturesTheTone() {
+        const auto [hz, seconds, amplitude, outOption] = tableRow(TONES);
         const QString out = mTemp.path() + "/captured " + QTest::currentDataTag() + ".raw";
-        QFile stale(out); // a left-over file is emptied first
-        QVERIFY(stale.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && stale.write("stale") == 5);
+        QVERIFY(writeFile(out, "stale")); // a left-over file is emptied first
         QProcess p;
         const QStringList tone{"--", mTone, QString::number(hz), QString::number(seconds), QString::number(amplitude)};
         start(p, QStringList{mSink} + (outOption ? QStringList{"--out", out} : QStringList{out}) + tone);
@@ -73,8 +64,7 @@ private slots:
         }
     }
 
-    void ends_data()
-    {
+    void ends_data() {
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<int>("exitCode"); // 143 (SIGTERM): the sink is terminated while the command runs
         QTest::addColumn<QString>("output");
@@ -98,8 +88,7 @@ private slots:
             QTest::addRow("pipe_drain %s", qPrintable(args.join(' '))) << QStringList{mDrain} + args << 2 << "usage:";
     }
 
-    void ends()
-    {
+    void ends() {
         QFETCH(QStringList, command);
         QFETCH(int, exitCode);
         QFETCH(QString, output);
