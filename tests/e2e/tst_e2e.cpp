@@ -10,6 +10,8 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <thread>
+
 namespace
 {
 // Each prime has a hue of its own, so while nothing sounds the silent root
@@ -18,6 +20,15 @@ namespace
 QColor colour(int prime)
 {
     return QColor(QColor::fromHsv(prime * 11, 160, 230).name());
+}
+
+QByteArray wandPacket(const char* tag = "04A3B2C1D9") // the wand touching a tag
+{
+    QByteArray packet(72, '\0');
+    packet[23] = 5;
+    for (int i = 0; i < 10; ++i)
+        packet[27 + 4 * i] = tag[i];
+    return packet;
 }
 const QColor ROOT = colour(1);
 const QColor GREY(158, 158, 158); // the root ball of a transposed lattice
@@ -75,7 +86,8 @@ private slots:
         QVERIFY(write("arbor_v15.json", {{"colors", colours}, {"root", tree}}));
         QVERIFY(write("options.json", {{"udpPort", mUdpPort}, {"updateCheckInterval", 4}, {"defaultPatch", "Sine.pd"},
                                        {"circlesView", true}}));
-        QVERIFY(write("rfid_map.json", {{"04a3b2c1d9", QJsonObject{{"event", 0}, {"value", "/5"}}}}));
+        QVERIFY(write("rfid_map.json", {{"04a3b2c1d9", QJsonObject{{"event", 0}, {"value", "/5"}}},
+                                         {"04a3b2c1da", QJsonObject{{"event", 0}, {"value", "/3"}}}}));
         mArbor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         mArbor.start("env", {"HOME=" + mTemp.path(), "XDG_DATA_HOME=" + mData, "ARBOR_NO_MODAL_BOXES=1",
                              ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", mAudio, "--", ARBOR_BINARY_DIR "/arbor"});
@@ -116,10 +128,7 @@ private slots:
         QFETCH(QStringList, actions);
         QFETCH(double, hz);
         QFETCH(QColor, rootLook);
-        QByteArray packet(72, '\0'); // the wand touching tag 04A3B2C1D9
-        packet[23] = 5;
-        for (int i = 0; i < 10; ++i)
-            packet[27 + 4 * i] = "04A3B2C1D9"[i];
+        const QByteArray packet = wandPacket();
         for (const QString& action : actions) {
             // No --sync: a synced move onto the pointer's own spot waits for a motion event that never comes.
             const QPoint at = mControls.value(action);
@@ -139,10 +148,27 @@ private slots:
             QVERIFY(picture().save(mShots + "/main-window.png"));
     }
 
-    void quitSavesGeometry()
+    // Quitting is honoured within about a second while a wand floods the
+    // program with 100,000 toggles of a ball's tag, and the log stays small.
+    void quitDuringFloodSavesGeometry()
     {
+        const qint64 logged = QFile(mConfig + "/log.txt").size();
+        std::atomic<int> sent{0};
+        std::thread wand([&] { // 20,000 a second, about as many as the program takes in
+            QUdpSocket socket;
+            for (const auto start = std::chrono::steady_clock::now(); sent < 100000; ++sent) {
+                socket.writeDatagram(wandPacket("04A3B2C1DA"), QHostAddress::LocalHost, mUdpPort);
+                std::this_thread::sleep_until(start + std::chrono::microseconds(50 * sent));
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(sent > 60000, 20000);
+        QElapsedTimer clock;
+        clock.start();
         QCOMPARE(QProcess::execute("xdotool", {"key", "ctrl+q"}), 0);
-        QVERIFY(mArbor.waitForFinished(20000) && mArbor.exitCode() == 0);
+        const qint64 ms = mArbor.waitForFinished(20000) ? clock.elapsed() : -1, grown = QFile(mConfig + "/log.txt").size() - logged;
+        wand.join();
+        QVERIFY2(ms >= 0 && ms < 1500 && mArbor.exitCode() == 0 && grown < 100000,
+                 qPrintable(QString("quit after %1 ms, log grew by %2 bytes").arg(ms).arg(grown)));
         QFile f(mConfig + "/options.json");
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QJsonObject options = QJsonDocument::fromJson(f.readAll()).object();
