@@ -120,7 +120,7 @@ struct Run
         env.insert("ARBOR_NO_MODAL_BOXES", "1");
         env.insert("QT_QPA_PLATFORM", "xcb");
         process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
         QElapsedTimer clock;
         clock.start();
         process.start(ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", QStringList{audio, "--"} + command);
@@ -362,15 +362,8 @@ int main(int argc, char** argv)
     sWatcher = &watcher;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
-    // Click to sound, from inside, through the sink like the others.
-    QTemporaryDir data(QDir::tempPath() + "/arbor bench XXXXXX");
-    QProcess click;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_DATA_HOME", data.path());
-    env.insert("ARBOR_NO_MODAL_BOXES", "1");
-    click.setProcessEnvironment(env);
-    click.setProcessChannelMode(QProcess::ForwardedChannels);
-    click.start(ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", {data.path() + "/audio.raw", "--",
-                                                            QCoreApplication::applicationFilePath(), "--click-to-sound"});
-    return click.waitForFinished(120000) && click.exitCode() == 0 ? 0 : 1;
+    Run click; // click to sound, from inside, through the sink like the others
+    const bool clicked = click.start({QCoreApplication::applicationFilePath(), "--click-to-sound"}, ARBOR_TITLE) >= 0
+                         && click.process.waitForFinished(120000) && click.process.exitCode() == 0;
+    return clicked ? 0 : 1;
 }
