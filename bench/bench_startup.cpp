@@ -2,13 +2,27 @@
 // main window being mapped on the X display, beside a bare Qt main window
 // started the same way (through scripts/audio-sink.sh), which gives the
 // baseline of process start and window-system set-up; and how long a wand
-// request takes to be heard.
+// request takes to reach the file sink.
+//
+// Click to sound is timed from inside (--click-to-sound, run through the
+// sink as well): the real application with its real PortAudio stream, a
+// mouse press sent to the root ball with QTest, and the first non-silent
+// block the stream's callback renders after it. The callback is observed by
+// wrapping Pa_OpenStream here (this executable's definition comes before
+// PortAudio's), which also reads the output latency PortAudio reports.
 //
 // The map is seen when it happens: xev watches the root window for it, and
 // xdotool names the window mapped. (`xdotool search --sync` looks only twice
 // a second, too coarse for a start-up time.)
 
+#include "ArborBall.h"
+#include "ArborBallWidget.h"
+#include "ArborView.h"
+#include "VudiruArborApplication.h"
+
 #include <benchmark/benchmark.h>
+#include <dlfcn.h>
+#include <portaudio.h>
 
 #include <QApplication>
 #include <QDir>
@@ -20,9 +34,13 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTest>
 #include <QUdpSocket>
 #include <QtEndian>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 
 namespace
@@ -102,7 +120,7 @@ struct Run
         env.insert("ARBOR_NO_MODAL_BOXES", "1");
         env.insert("QT_QPA_PLATFORM", "xcb");
         process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
         QElapsedTimer clock;
         clock.start();
         process.start(ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", QStringList{audio, "--"} + command);
@@ -154,7 +172,8 @@ float loudest(const QString& path, qint64 from, qint64 bytes = -1)
     return most;
 }
 
-// Waits, polling every millisecond, until `done` holds; false after `ms`.
+// Waits, polling every millisecond (events handled meanwhile), until `done`
+// holds; false after `ms`.
 template <typename F> bool waitUntil(F done, int ms)
 {
     QElapsedTimer clock;
@@ -162,6 +181,7 @@ template <typename F> bool waitUntil(F done, int ms)
     while (!done()) {
         if (clock.elapsed() > ms)
             return false;
+        QCoreApplication::processEvents();
         QThread::msleep(1);
     }
     return true;
@@ -216,6 +236,80 @@ void BM_ArborWandToFirstSound(benchmark::State& state)
     }
 }
 
+qint64 nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// What the wrapped stream callback saw.
+struct StreamObserver
+{
+    PaStreamCallback* callback = nullptr;
+    void* userData = nullptr;
+    double outputLatency = 0;                    // seconds, as PortAudio reports it
+    std::atomic<long> blocks{0};
+    std::atomic<long> silentBlocks{0};           // in a row
+    std::atomic<qint64> firstSound{-1};          // -1: waiting for a loud block; 0: not waiting
+} sStream;
+
+int observedCallback(const void* in, void* out, unsigned long frames, const PaStreamCallbackTimeInfo* time,
+                     PaStreamCallbackFlags flags, void*)
+{
+    const int result = sStream.callback(in, out, frames, time, flags, sStream.userData);
+    const float* samples = static_cast<const float*>(out);
+    const bool loud = std::any_of(samples, samples + 2 * frames, [](float x) { return std::fabs(x) > 0.001f; });
+    qint64 waiting = -1;
+    if (loud)
+        sStream.firstSound.compare_exchange_strong(waiting, nowNs());
+    sStream.silentBlocks = loud ? 0 : sStream.silentBlocks + 1;
+    ++sStream.blocks;
+    return result;
+}
+
+// The application's wand-free start-up, then clicks on the root ball: each
+// click's time to the first loud block rendered. Prints the figures.
+int clickToSound(char** argv)
+{
+    int argc = 1;
+    VudiruArborApplication app(argc, argv);
+    if (!app.init())
+        return 1;
+    const ArborBallWidget* root = nullptr;
+    ArborView* view = nullptr;
+    for (ArborView* v : app.mainWindow()->findChildren<ArborView*>())
+        for (QGraphicsItem* item : v->isVisible() ? v->scene()->items() : QList<QGraphicsItem*>())
+            if (auto* ball = dynamic_cast<ArborBallWidget*>(item); ball && ball->ball()->path().length() == 0)
+                root = ball, view = v;
+    if (!root || !waitUntil([] { return sStream.blocks > 200; }, 10000)) {
+        fprintf(stderr, "bench_startup: no root ball or no stream running\n");
+        return 1;
+    }
+    const QPoint at = view->mapFromScene(root->scenePos());
+    std::vector<double> ms;
+    for (int i = 0; i < 20; ++i) {
+        sStream.firstSound = -1;
+        const qint64 pressed = nowNs();
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at);
+        if (!waitUntil([] { return sStream.firstSound > 0; }, 5000))
+            break;
+        ms.push_back((sStream.firstSound - pressed) / 1e6);
+        sStream.firstSound = 0;
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, at); // off again, and its release died away
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at);
+        waitUntil([] { return sStream.silentBlocks > 50; }, 10000);
+    }
+    std::sort(ms.begin(), ms.end());
+    const double latency = sStream.outputLatency * 1000, block = 256 * 1000.0 / 44100;
+    if (!ms.empty())
+        printf("click to first non-silent block rendered: median %.2f ms (min %.2f, max %.2f, %zu clicks); block %.2f ms;\n"
+               "PortAudio output latency %.2f ms; click to sound at the device: median %.2f ms (target %.2f ms)\n",
+               ms[ms.size() / 2], ms.front(), ms.back(), ms.size(), block, latency, ms[ms.size() / 2] + latency,
+               block + latency);
+    app.term();
+    return ms.size() == 20 ? 0 : 1;
+}
+
 int bareWindow(int argc, char** argv)
 {
     QApplication app(argc, argv);
@@ -227,6 +321,22 @@ int bareWindow(int argc, char** argv)
 }
 } // namespace
 
+extern "C" PaError Pa_OpenStream(PaStream** stream, const PaStreamParameters* input, const PaStreamParameters* output,
+                                 double sampleRate, unsigned long framesPerBuffer, PaStreamFlags flags,
+                                 PaStreamCallback* callback, void* userData)
+{
+    using Open = PaError (*)(PaStream**, const PaStreamParameters*, const PaStreamParameters*, double, unsigned long,
+                             PaStreamFlags, PaStreamCallback*, void*);
+    static const auto open = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "Pa_OpenStream"));
+    sStream.callback = callback;
+    sStream.userData = userData;
+    const PaError error = open(stream, input, output, sampleRate, framesPerBuffer, flags,
+                               callback ? observedCallback : nullptr, userData);
+    if (const PaStreamInfo* info = error == paNoError ? Pa_GetStreamInfo(*stream) : nullptr)
+        sStream.outputLatency = info->outputLatency;
+    return error;
+}
+
 BENCHMARK(BM_BareQtWindowMapped)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_ArborWindowMapped)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_ArborWandToFirstSound)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
@@ -235,6 +345,10 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && QByteArray(argv[1]) == "--bare-window")
         return bareWindow(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "--click-to-sound") {
+        Q_INIT_RESOURCE(resources);
+        return clickToSound(argv);
+    }
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         fprintf(stderr, "bench_startup needs an X display; run bench/startup.sh\n");
         return 1;
@@ -248,5 +362,8 @@ int main(int argc, char** argv)
     sWatcher = &watcher;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
-    return 0;
+    Run click; // click to sound, from inside, through the sink like the others
+    const bool clicked = click.start({QCoreApplication::applicationFilePath(), "--click-to-sound"}, ARBOR_TITLE) >= 0
+                         && click.process.waitForFinished(120000) && click.process.exitCode() == 0;
+    return clicked ? 0 : 1;
 }

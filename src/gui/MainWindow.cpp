@@ -37,6 +37,7 @@
 #include <QResizeEvent>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 
 namespace
@@ -142,7 +143,9 @@ MainWindow::MainWindow(Arbor* arbor)
 
     // 5. patches and readout
     initPatchMenu();
-    loadDefaultPatch();
+    // Opening the patch (its voices) takes longer than building the window:
+    // the window is shown first.
+    QTimer::singleShot(0, this, &MainWindow::loadDefaultPatch);
     onTransposeChanged();
 
     // 6. dialogs

@@ -6,10 +6,13 @@
 #include <QJsonArray>
 #include <QJsonValue>
 #include <QStringList>
+#include <QTimer>
 #include <QVariant>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 const QColor Arbor::WHITE = QColor(255, 255, 255, 255);
 
@@ -33,7 +36,7 @@ bool Arbor::init(QObject* player)
     if (player) {
         bool ok = true;
         ok &= bool(connect(player, SIGNAL(noteToggled(ArborRatio, bool)), this,
-                           SLOT(onNoteToggled(ArborRatio, bool)), Qt::QueuedConnection));
+                           SLOT(onNoteReported(ArborRatio, bool)), Qt::QueuedConnection));
         ok &= bool(connect(player, SIGNAL(transposed(ArborRatio, int)), this,
                            SLOT(onTransposed(ArborRatio, int)), Qt::QueuedConnection));
         ok &= bool(connect(player, SIGNAL(baseFrequencyChanged(float)), this,
@@ -186,8 +189,45 @@ void Arbor::onNoteToggled(ArborRatio ratio, bool on)
         ball->setPlaying(on);
 }
 
+void Arbor::onNoteReported(ArborRatio ratio, bool on)
+{
+    if (!mFrame.isValid() || mFrame.elapsed() >= FRAME_MS) {
+        mFrame.start();
+        mBusyNs = 0;
+    }
+    if (mReportedNotes.isEmpty() && mBusyNs < BUSY_MS_PER_FRAME * 1000000) {
+        QElapsedTimer busy;
+        busy.start();
+        onNoteToggled(ratio, on);
+        mBusyNs += busy.nsecsElapsed();
+        return;
+    }
+    const auto known = mReportedIndex.constFind(ratio);
+    if (known != mReportedIndex.constEnd()) {
+        mReportedNotes[known.value()].second = on;
+        return;
+    }
+    mReportedIndex.insert(ratio, mReportedNotes.size());
+    mReportedNotes.append(qMakePair(ratio, on));
+    if (mReportedNotes.size() == 1)
+        QTimer::singleShot(int(std::max<qint64>(FRAME_MS - mFrame.elapsed(), 0)), this, &Arbor::applyReportedNotes);
+}
+
+void Arbor::applyReportedNotes()
+{
+    if (mReportedNotes.isEmpty())
+        return;
+    const QList<QPair<ArborRatio, bool>> reported = std::exchange(mReportedNotes, {});
+    mReportedIndex.clear();
+    mFrame.start();
+    for (const auto& note : reported)
+        onNoteToggled(note.first, note.second);
+    mBusyNs = mFrame.nsecsElapsed();
+}
+
 void Arbor::onTransposed(ArborRatio ratio, int prime)
 {
+    applyReportedNotes(); // what the engine reported before comes first
     mTransposeRatio = ratio;
     if (prime == 0) {
         mTransposeSteps.clear();
@@ -211,6 +251,7 @@ void Arbor::onBaseFrequencyChanged(float freq)
 
 void Arbor::onPrimeEnabledToggled(int prime, bool enabled)
 {
+    applyReportedNotes();
     if (prime == 1)
         mRootBall->setEnabled(enabled);
     else

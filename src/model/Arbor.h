@@ -6,6 +6,7 @@
 #include "SerializableRoot.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QMap>
@@ -34,8 +35,16 @@ public:
     using SerializableRoot::init;
     // Loads or creates the lattice file; when `player` is not null connects
     // its noteToggled, transposed, baseFrequencyChanged and
-    // primeEnabledToggled signals (queued) to the slots below.
+    // primeEnabledToggled signals (queued) to the slots below. The engine's
+    // note changes are applied as they come while applying them has taken
+    // less than BUSY_MS_PER_FRAME of the current frame; beyond that they are
+    // gathered and applied at the next frame, each ball taking only its
+    // latest state, so that however fast the engine reports (a wand flood)
+    // the balls and their cards leave the GUI time for the user.
     virtual bool init(QObject* player);
+
+    static constexpr int FRAME_MS = 16;
+    static constexpr int BUSY_MS_PER_FRAME = 4;
 
     static bool isValidPrime(int step);
     static float primeRatio(int step);
@@ -72,6 +81,10 @@ public slots:
     void onBaseFrequencyChanged(float freq);
     void onPrimeEnabledToggled(int prime, bool enabled);
 
+private slots:
+    void onNoteReported(ArborRatio ratio, bool on);
+    void applyReportedNotes();
+
 signals:
     void transposeOrBaseFrequencyChanged();
     // A reload replaced the tree. The previous tree stays alive (a child of
@@ -90,4 +103,10 @@ private:
     QMap<int, QColor> mPrimeColors;
     QHash<ArborRatio, ArborBall*> mBallMap;
     QSet<ArborRatio> mPlayingRatios;
+    // Note changes reported since the last turn, in the order first
+    // reported, each with its latest state.
+    QList<QPair<ArborRatio, bool>> mReportedNotes;
+    QHash<ArborRatio, int> mReportedIndex;
+    QElapsedTimer mFrame;     // since the current frame began
+    qint64 mBusyNs = 0;       // of it spent applying note changes
 };

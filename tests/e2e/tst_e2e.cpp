@@ -10,6 +10,9 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <atomic>
+#include <thread>
+
 using namespace TestSupport;
 
 namespace {
@@ -18,6 +21,7 @@ namespace {
 QColor colour(int prime) {
     return QColor(QColor::fromHsv(prime * 11, 160, 230).name());
 }
+
 const QColor ROOT = colour(1);
 const QColor GREY(158, 158, 158); // the root ball of a transposed lattice
 
@@ -71,7 +75,8 @@ private slots:
         QVERIFY(writeJson(mConfig + "/arbor_v15.json", {{"colors", colours}, {"root", tree}}));
         QVERIFY(writeJson(mConfig + "/options.json", {{"udpPort", mUdpPort}, {"updateCheckInterval", 4},
                                                       {"defaultPatch", "Sine.pd"}, {"circlesView", true}}));
-        QVERIFY(writeJson(mConfig + "/rfid_map.json", {{"04a3b2c1d9", QJsonObject{{"event", 0}, {"value", "/5"}}}}));
+        QVERIFY(writeJson(mConfig + "/rfid_map.json", {{"04a3b2c1d9", QJsonObject{{"event", 0}, {"value", "/5"}}},
+                                                     {"04a3b2c1da", QJsonObject{{"event", 0}, {"value", "/3"}}}}));
         mArbor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         mArbor.start("env", {"HOME=" + mTemp.path(), "XDG_DATA_HOME=" + mData, "ARBOR_NO_MODAL_BOXES=1",
                              ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", mAudio, "--", ARBOR_BINARY_DIR "/arbor"});
@@ -115,9 +120,25 @@ private slots:
             QVERIFY(picture().save(mShots + "/main-window.png"));
     }
 
-    void quitSavesGeometry() {
+    // Quitting takes about a second at most amid a flood of 100,000 toggles of a ball's tag; the log stays small.
+    void quitDuringFloodSavesGeometry() {
+        const qint64 logged = QFile(mConfig + "/log.txt").size();
+        std::atomic<int> sent{0};
+        std::thread wand([&] { // 20,000 a second, about as many as the program takes in
+            QUdpSocket socket;
+            for (const auto start = std::chrono::steady_clock::now(); sent < 100000; ++sent) {
+                socket.writeDatagram(wandPacket(5, "04A3B2C1DA"), QHostAddress::LocalHost, mUdpPort);
+                std::this_thread::sleep_until(start + std::chrono::microseconds(50 * sent));
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(sent > 60000, 20000);
+        const QDeadlineTimer limit(20000);
         QCOMPARE(QProcess::execute("xdotool", {"key", "ctrl+q"}), 0);
-        QVERIFY(mArbor.waitForFinished(20000) && mArbor.exitCode() == 0);
+        const qint64 ms = mArbor.waitForFinished(20000) ? 20000 - limit.remainingTime() : -1;
+        const qint64 grown = QFile(mConfig + "/log.txt").size() - logged;
+        wand.join();
+        QVERIFY2(ms >= 0 && ms < 1500 && mArbor.exitCode() == 0 && grown < 100000,
+                 qPrintable(QString("quit after %1 ms, log grew by %2 bytes").arg(ms).arg(grown)));
         const QJsonObject options = json(readFile(mConfig + "/options.json"));
         for (const char* key : {"windowSize", "windowPos"})
             QVERIFY2(options.contains(key) && options.value(key) != "-1,-1", key);
