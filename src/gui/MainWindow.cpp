@@ -12,6 +12,7 @@
 #include "PdPlayer.h"
 #include "Settings.h"
 #include "TransposeWidget.h"
+#include "TuningExport.h"
 #include "TweakDialog.h"
 #include "UpdateDialog.h"
 #include "VudiruArborApplication.h"
@@ -378,6 +379,12 @@ void MainWindow::buildForm()
     verticalLayout_4->addWidget(mInfoLabel1);
     verticalLayout_4->addWidget(mInfoLabel2);
     horizontalLayout_2->addWidget(readoutFrame);
+    auto* exportButton = new QToolButton(lowerFrame);
+    exportButton->setObjectName(QStringLiteral("exportTuningButton"));
+    exportButton->setText(tr("Export\ntuning…"));
+    exportButton->setToolTip(tr("Export tuning: the sounding chord or the whole lattice as a Scala scale and mapping"));
+    connect(exportButton, &QToolButton::clicked, this, [this] { exportTuningWithDialogs(this, *mArbor); });
+    horizontalLayout_2->addWidget(exportButton);
     verticalLayout_5->addWidget(lowerFrame);
 
     setCentralWidget(mCentralWidget);
