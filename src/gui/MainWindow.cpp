@@ -9,7 +9,9 @@
 #include "DiagnosticsDialog.h"
 #include "LayoutConstants.h"
 #include "OptionsDialog.h"
+#include "AudioOutput.h"
 #include "PdPlayer.h"
+#include "RecordWidget.h"
 #include "Settings.h"
 #include "TransposeWidget.h"
 #include "TuningExport.h"
@@ -385,6 +387,8 @@ void MainWindow::buildForm()
     exportButton->setToolTip(tr("Export tuning: the sounding chord or the whole lattice as a Scala scale and mapping"));
     connect(exportButton, &QToolButton::clicked, this, [this] { exportTuningWithDialogs(this, *mArbor); });
     horizontalLayout_2->addWidget(exportButton);
+    AudioOutput* output = PdPlayer::sThis ? PdPlayer::sThis->output() : nullptr;
+    horizontalLayout_2->addWidget(new RecordWidget(output ? output->recorder() : nullptr, lowerFrame));
     verticalLayout_5->addWidget(lowerFrame);
 
     setCentralWidget(mCentralWidget);

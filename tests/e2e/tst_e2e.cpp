@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QUdpSocket>
+#include <sndfile.h>
 #include <QtTest>
 
 using namespace TestSupport;
@@ -46,6 +47,7 @@ class EndToEndTest : public QObject {
     const QString mData = mTemp.path() + "/data dir";
     const QString mConfig = mData + "/Elmsby Vudiru Arbor";
     const QString mAudio = mTemp.path() + "/rendered audio.raw";
+    const QString mRecorded = mTemp.path() + "/recorded.wav"; // by the program itself, from start-up
     const QString mShots = qEnvironmentVariable("ARBOR_SHOTS_DIR", ARBOR_SOURCE_DIR "/shots");
     QProcess mArbor;
     QString mWindow; // the X window id
@@ -74,7 +76,7 @@ private slots:
         QVERIFY(writeJson(mConfig + "/rfid_map.json", {{"04a3b2c1d9", QJsonObject{{"event", 0}, {"value", "/5"}}}}));
         mArbor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         mArbor.start("env", {"HOME=" + mTemp.path(), "XDG_DATA_HOME=" + mData, "ARBOR_NO_MODAL_BOXES=1",
-                             ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", mAudio, "--", ARBOR_BINARY_DIR "/arbor"});
+                             ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", mAudio, "--", ARBOR_BINARY_DIR "/arbor", "--record", mRecorded});
         QProcess search;
         search.start("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Elmsby Vudiru Arbor$"});
         QVERIFY(search.waitForFinished(30000) && search.exitCode() == 0);
@@ -121,6 +123,23 @@ private slots:
         const QJsonObject options = json(readFile(mConfig + "/options.json"));
         for (const char* key : {"windowSize", "windowPos"})
             QVERIFY2(options.contains(key) && options.value(key) != "-1,-1", key);
+        // The recording, finalised on quitting, holds each pitch heard.
+        SF_INFO info{};
+        SNDFILE* file = sf_open(QFile::encodeName(mRecorded), SFM_READ, &info);
+        QVERIFY(file && info.samplerate == Sound::RATE && info.channels == 2 && info.frames > 5 * Sound::RATE);
+        std::vector<float> frames(info.frames * 2);
+        QCOMPARE(sf_readf_float(file, frames.data(), info.frames), info.frames);
+        sf_close(file);
+        QList<double> heard; // the pitch of each quarter second
+        for (sf_count_t at = 0; at + Sound::RATE / 4 <= info.frames; at += Sound::RATE / 8) {
+            QVector<double> s;
+            for (sf_count_t i = at; i < at + Sound::RATE / 4; ++i)
+                s << frames[2 * i];
+            heard << Sound::frequency(s);
+        }
+        for (double hz : {440.0, 550.0, 660.0})
+            QVERIFY2(std::any_of(heard.begin(), heard.end(), [hz](double f) { return std::fabs(f - hz) < hz * 0.005; }),
+                     qPrintable(QString::number(hz)));
     }
 
     void cleanupTestCase() {
