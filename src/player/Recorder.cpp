@@ -75,7 +75,10 @@ bool Recorder::start(const QString& path, QString* error)
         QFile::remove(candidate);
         return false;
     }
+    // The header is made now (a valid empty WAV), not by the writer's first write.
+    sf_command(mFile, SFC_UPDATE_HEADER_NOW, nullptr, 0);
     mPath = candidate;
+    mEncodedPath = QFile::encodeName(candidate);
     mError.clear();
     mFramesWritten = 0;
     mDropped.store(0);
@@ -126,7 +129,6 @@ bool Recorder::writeAvailable()
 void Recorder::writeLoop()
 {
     using namespace std::chrono;
-    const QByteArray name = QFile::encodeName(mPath);
     auto checked = steady_clock::now();
     for (;;) {
         const bool last = mStopping.load();
@@ -136,7 +138,7 @@ void Recorder::writeLoop()
             return;
         if (steady_clock::now() - checked > milliseconds(500)) {
             checked = steady_clock::now();
-            if (::access(name.constData(), F_OK) != 0) {
+            if (::access(mEncodedPath.constData(), F_OK) != 0) {
                 mError = tr("The recording's folder disappeared, so the recording ended.");
                 break;
             }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -66,6 +67,7 @@ private:
     std::thread mWriter;
     sf_private_tag* mFile = nullptr;
     QString mPath;
+    QByteArray mEncodedPath;   // made before the writer starts, which then allocates nothing
     QString mError;   // set by the writer thread before it ends
     unsigned long long mFramesWritten = 0;
     int mSampleRate = 44100;

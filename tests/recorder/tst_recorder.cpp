@@ -4,7 +4,6 @@
 #include "support/TestSupport.h"
 
 #include <csignal>
-#include <sndfile.h>
 #include <sys/resource.h>
 #include <vector>
 
@@ -56,7 +55,8 @@ private slots:
             recorder.push(block.data(), 256);
         }
         recorder.push(big.data(), c.bigBlock);
-        QCOMPARE(PlayerTest::disarmAllocationCounter().total(), 0L);
+        const long allocations = PlayerTest::disarmAllocationCounter().total();   // on any thread
+        QVERIFY(allocations == 0 || c.limit != RLIM_INFINITY);   // a writer that fails meanwhile makes its message
         if (c.removeFolder)
             QVERIFY(QDir(folder).removeRecursively());
         if (!c.failed)
@@ -73,19 +73,11 @@ private slots:
         const int data = wav.indexOf("data");
         QVERIFY(data > 0 && qFromLittleEndian<quint32>(wav.constData() + data + 4) == quint32(wav.size() - data - 8));
         SF_INFO info{};
-        SNDFILE* file = sf_open(QFile::encodeName(recorder.path()), SFM_READ, &info);
-        QVERIFY(file && info.samplerate == Sound::RATE && info.channels == 2);
-        QCOMPARE(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-        QVERIFY(c.limit == RLIM_INFINITY ? info.frames == pushed : info.frames > 10000 && info.frames < Sound::RATE);
-        std::vector<float> frames(info.frames * 2);
-        QCOMPARE(sf_readf_float(file, frames.data(), info.frames), info.frames);
-        sf_close(file);
-        for (int ch : {0, 1}) {
-            QVector<double> s;
-            for (sf_count_t i = 0; i < info.frames; ++i)
-                s << frames[2 * i + ch];
-            QVERIFY(std::abs(Sound::frequency(s) - (440 + 110 * ch)) < 0.5);
-        }
+        const auto sound = Sound::readStereo(recorder.path(), info);
+        QVERIFY(info.samplerate == Sound::RATE && info.format == (SF_FORMAT_WAV | SF_FORMAT_FLOAT));
+        QVERIFY(c.limit == RLIM_INFINITY ? info.frames == pushed : info.frames > 10000 && info.frames < pushed);
+        for (int ch : {0, 1})
+            QVERIFY(sound[ch].size() == info.frames && std::abs(Sound::frequency(sound[ch]) - (440 + 110 * ch)) < 0.5);
     }
 };
 
