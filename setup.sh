@@ -6,7 +6,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 cd "$here"
 
 packages=(build-essential cmake pkg-config dpkg-dev
-          qtbase5-dev libqt5svg5-dev libboost-dev portaudio19-dev libbenchmark-dev
+          qtbase5-dev libqt5svg5-dev libboost-dev portaudio19-dev libsndfile1-dev libbenchmark-dev
           xvfb xauth xdotool x11-utils sox puredata-core clang libclang-rt-dev
           desktop-file-utils appstream)
 missing=()

@@ -9,9 +9,12 @@
 #include "DiagnosticsDialog.h"
 #include "LayoutConstants.h"
 #include "OptionsDialog.h"
+#include "AudioOutput.h"
 #include "PdPlayer.h"
+#include "RecordWidget.h"
 #include "Settings.h"
 #include "TransposeWidget.h"
+#include "TuningExport.h"
 #include "TweakDialog.h"
 #include "UpdateDialog.h"
 #include "VudiruArborApplication.h"
@@ -381,6 +384,14 @@ void MainWindow::buildForm()
     verticalLayout_4->addWidget(mInfoLabel1);
     verticalLayout_4->addWidget(mInfoLabel2);
     horizontalLayout_2->addWidget(readoutFrame);
+    auto* exportButton = new QToolButton(lowerFrame);
+    exportButton->setObjectName(QStringLiteral("exportTuningButton"));
+    exportButton->setText(tr("Export\ntuning…"));
+    exportButton->setToolTip(tr("Export tuning: the sounding chord or the whole lattice as a Scala scale and mapping"));
+    connect(exportButton, &QToolButton::clicked, this, [this] { exportTuningWithDialogs(this, *mArbor); });
+    horizontalLayout_2->addWidget(exportButton);
+    AudioOutput* output = PdPlayer::sThis ? PdPlayer::sThis->output() : nullptr;
+    horizontalLayout_2->addWidget(new RecordWidget(output ? output->recorder() : nullptr, lowerFrame));
     verticalLayout_5->addWidget(lowerFrame);
 
     setCentralWidget(mCentralWidget);

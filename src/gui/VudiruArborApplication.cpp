@@ -19,6 +19,7 @@
 
 #include "ArborView.h"
 #include "MainWindow.h"
+#include "Recorder.h"
 #include "UpdaterPrompt.h"
 
 VudiruArborApplication::VudiruArborApplication(int& argc, char** argv)
@@ -29,9 +30,14 @@ VudiruArborApplication::VudiruArborApplication(int& argc, char** argv)
 
     // QApplication has already taken its own options (-platform, -style ...)
     // out of argv; what is left are module names for the diagnostics.
+    // "--record FILE" is taken out first.
     QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "--record") == 0 && i + 1 < argc)
+            mRecordPath = QString::fromLocal8Bit(argv[++i]);
+        else
+            arguments << QString::fromLocal8Bit(argv[i]);
+    }
     setFlags(parseFlags(arguments));
 
     mPlayer.setOutput(&mOutput);
@@ -166,6 +172,9 @@ bool VudiruArborApplication::init()
 
     createMainWindow();
     syncFromSettings();
+    QString recordError;
+    if (!mRecordPath.isEmpty() && !mOutput.recorder()->start(mRecordPath, &recordError))
+        qCritical().noquote() << recordError;
 
     if (QFileInfo::exists(configDir() + QStringLiteral("/rfid_map.json"))) {
         connect(&mListener, &UdpListener::eventReceived, &mPlayer, &PdPlayer::queueEventSerial,

@@ -121,6 +121,7 @@ private:
     PaAudioOutput mOutput;
     Settings mSettings;
     QSet<QString> mFlags;
+    QString mRecordPath;   // from "--record FILE": recorded from start-up
     QFile mLogFile;
     QMutex mLogMutex;
 

@@ -1,7 +1,10 @@
 #include "AudioOutput.h"
 
+#include "Recorder.h"
+
 AudioOutput::AudioOutput(QObject* parent)
     : QObject(parent)
+    , mRecorder(new Recorder(this))
 {
 }
 

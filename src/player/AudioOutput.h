@@ -6,6 +6,7 @@
 #include <atomic>
 
 class PdPlayer;
+class Recorder;
 
 // The sound device that runs the engine's real-time callback. The default
 // bodies let simple outputs (and test doubles) implement only the device
@@ -41,6 +42,8 @@ public:
     bool isMuted() const { return mMuted.load(std::memory_order_relaxed); }
     int framesPerBuffer() const { return mFramesPerBuffer; }
     PdPlayer* player() const { return mPlayer; }
+    // Records what the output plays; always there, idle until started.
+    Recorder* recorder() const { return mRecorder; }
 
     void setSelectedDevice(int deviceIndex);
 
@@ -55,4 +58,5 @@ protected:
     int mFramesPerBuffer = 256;
     PdPlayer* mPlayer = nullptr;
     std::atomic<bool> mMuted {false};
+    Recorder* mRecorder;   // a child
 };

@@ -2,6 +2,7 @@
 
 #include "PaApi.h"
 #include "PdPlayer.h"
+#include "Recorder.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -185,6 +186,7 @@ bool PaAudioOutput::selectDevice(int deviceIndex)
         return false;
     }
     mSampleRate = rate;
+    mRecorder->setSampleRate(int(rate));
     if (const PaStreamInfo* si = mApi->streamInfo(mStream))
         qWarning() << "PaStream opened with output latency" << si->outputLatency << "and sample rate"
                    << si->sampleRate;
@@ -327,6 +329,7 @@ void PaAudioOutput::Gate::render(float* output, unsigned long frameCount)
     if (mGain == 0.0f) // silent from here on
         std::memset(output + f * CHANNELS, 0, (frameCount - f) * CHANNELS * sizeof(float));
     mFadedOut.store(mGain == 0.0f && target == 0.0f);
+    mOutput->mRecorder->push(output, frameCount);
 }
 
 int PaAudioOutput::portAudioCallback(const void*, void* output, unsigned long frameCount,

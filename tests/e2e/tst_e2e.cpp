@@ -50,6 +50,7 @@ class EndToEndTest : public QObject {
     const QString mData = mTemp.path() + "/data dir";
     const QString mConfig = mData + "/Elmsby Vudiru Arbor";
     const QString mAudio = mTemp.path() + "/rendered audio.raw";
+    const QString mRecorded = mTemp.path() + "/recorded.wav"; // by the program itself, from start-up
     const QString mShots = qEnvironmentVariable("ARBOR_SHOTS_DIR", ARBOR_SOURCE_DIR "/shots");
     QProcess mArbor;
     QString mWindow; // the X window id
@@ -79,7 +80,7 @@ private slots:
                                                      {"04a3b2c1da", QJsonObject{{"event", 0}, {"value", "/3"}}}}));
         mArbor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         mArbor.start("env", {"HOME=" + mTemp.path(), "XDG_DATA_HOME=" + mData, "ARBOR_NO_MODAL_BOXES=1",
-                             ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", mAudio, "--", ARBOR_BINARY_DIR "/arbor"});
+                             ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", mAudio, "--", ARBOR_BINARY_DIR "/arbor", "--record", mRecorded});
         QProcess search;
         search.start("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Elmsby Vudiru Arbor$"});
         QVERIFY(search.waitForFinished(30000) && search.exitCode() == 0);
@@ -142,6 +143,16 @@ private slots:
         const QJsonObject options = json(readFile(mConfig + "/options.json"));
         for (const char* key : {"windowSize", "windowPos"})
             QVERIFY2(options.contains(key) && options.value(key) != "-1,-1", key);
+        // The recording, finalised on quitting, holds each pitch heard.
+        SF_INFO info{};
+        const QVector<double> left = Sound::readStereo(mRecorded, info)[0];
+        QVERIFY(info.samplerate == Sound::RATE && left.size() > 5 * Sound::RATE);
+        QList<double> heard; // the pitch of each quarter second
+        for (int at = 0; at + Sound::RATE / 4 <= left.size(); at += Sound::RATE / 8)
+            heard << Sound::frequency(left.mid(at, Sound::RATE / 4));
+        for (double hz : {440.0, 550.0, 660.0})
+            QVERIFY2(std::any_of(heard.begin(), heard.end(), [hz](double f) { return std::fabs(f - hz) < hz * 0.005; }),
+                     qPrintable(QString::number(hz)));
     }
 
     void cleanupTestCase() {

@@ -7,6 +7,8 @@
 #include <QVector>
 #include <QtEndian>
 
+#include <sndfile.h>
+
 #include <array>
 #include <cmath>
 #include <numeric>
@@ -25,6 +27,19 @@ inline std::array<QVector<double>, 2> read(const QString& path, qint64 frames = 
     const QByteArray bytes = f.read(size - f.pos());
     for (int i = 0; i + 4 <= bytes.size(); i += 4)
         c[i / 4 % 2] << double(qFromLittleEndian<float>(bytes.constData() + i));
+    return c;
+}
+
+// Both channels of a stereo sound file (none when it cannot be read); `info` gets its rate, channels and format.
+inline std::array<QVector<double>, 2> readStereo(const QString& path, SF_INFO& info) {
+    std::array<QVector<double>, 2> c;
+    SNDFILE* file = sf_open(QFile::encodeName(path), SFM_READ, &info);
+    std::vector<float> frames(file && info.channels == 2 ? info.frames * 2 : 0);
+    if (file && sf_readf_float(file, frames.data(), info.frames) == info.frames)
+        for (size_t i = 0; i < frames.size(); ++i)
+            c[i % 2] << frames[i];
+    if (file)
+        sf_close(file);
     return c;
 }
 
