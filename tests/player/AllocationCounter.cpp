@@ -4,14 +4,12 @@
 #include <cstdlib>
 #include <new>
 
-// operator new[], the nothrow forms and every operator delete keep their
-// library definitions, which go through the operator new below and free().
+// operator new[], the nothrow forms and operator delete keep their library definitions (the new below, free()).
 
 namespace
 {
 std::atomic<bool> sArmed {false};
-std::atomic<long> sNews {0};
-std::atomic<long> sMallocs {0};
+std::atomic<long> sNews {0}, sMallocs {0};
 
 inline void count(std::atomic<long>& counter)
 {

@@ -6,8 +6,7 @@
 
 namespace PlayerTest
 {
-// Paths of up to 225 distinct ratios between 52 Hz and 3.7 kHz above A 440:
-// up to two steps along 3 and along 5, one along 7 and one along 11.
+// Up to 225 distinct ratios, 52 Hz to 3.7 kHz above A 440: up to two steps along 3 and 5, one along 7 and 11.
 inline QStringList distinctPaths(int n)
 {
     QStringList out;

@@ -1,30 +1,26 @@
 #pragma once
 
-// The engine tests' one fixture: a log catcher that also collects what the
-// patch prints, a runtime patch folder laid out as the application lays it
-// out, a fake PortAudio, block rendering through the output's callback body
-// and measures of the sound.
+// The engine tests' one fixture: log catcher, runtime patch folder, fake PortAudio, block rendering and measures of the sound.
 
 #include "AudioOutput.h"
+#include "DistinctPaths.h"
 #include "PaAudioOutput.h"
 #include "PaApi.h"
 #include "PdPlayer.h"
 
-#include <QDir>
-#include <QMutex>
-#include <QTemporaryDir>
-#include <QtTest>
+#include <QtTest> // with all of Qt Core
 
 #include <atomic>
-#include <vector>
+#include <functional>
+#include <numeric>
+#include <thread>
 
 namespace PlayerTest
 {
 inline QString sourcePatches() { return QStringLiteral(ARBOR_SOURCE_DIR "/patches"); }
 inline QString testData() { return QStringLiteral(ARBOR_SOURCE_DIR "/tests/player/data"); }
 
-// Every message logged while a catcher lives, as "<level> <text>" (D, W, C).
-// Pd prints arrive as debug lines "libPD: \"<text>\"" (with audio debug on).
+// Every message logged while a catcher lives, as "<level> <text>" (D, W, C); Pd prints (with audio debug) as "libPD: \"<text>\"".
 class LogCatcher
 {
 public:
@@ -40,15 +36,11 @@ public:
         QMutexLocker lock(&mMutex);
         mLines.clear();
     }
-    int count(const QString& part) const { return lines(part).size(); }
-    bool contains(const QString& part) const { return count(part) > 0; }
+    bool contains(const QString& part) const { return !lines(part).isEmpty(); }
     // What the patch printed, only lines starting with `prefix`.
     QStringList pdPrints(const QString& prefix = QString()) const
     {
-        QStringList out;
-        for (const QString& l : lines("D libPD: \"" + prefix))
-            out << l.mid(10).chopped(1);
-        return out;
+        return lines("D libPD: \"" + prefix).replaceInStrings(QRegularExpression("^D libPD: \"(.*)\"$"), "\\1");
     }
 
 private:
@@ -63,8 +55,7 @@ private:
     QStringList mLines;
 };
 
-// A patch folder (with a blank in its path) holding the shell patches, the
-// test main patch and a voice patch copied to arbor_voice.pd.
+// A patch folder (with a blank in its path): the shell patches, the test main patch and a voice patch as arbor_voice.pd.
 class RuntimeFolder
 {
 public:
@@ -91,12 +82,23 @@ private:
     QTemporaryDir mDir;
 };
 
-// Renders `blocks` blocks of 256 frames as the audio callback does; returns
-// the left channel.
+// Runs `work` on a second thread while this one calls `meanwhile` until it is done.
+inline void beside(const std::function<void()>& work, const std::function<void()>& meanwhile)
+{
+    std::atomic<bool> done {false};
+    std::thread other([&] {
+        work();
+        done = true;
+    });
+    while (!done.load())
+        meanwhile();
+    other.join();
+}
+
+// Renders `blocks` blocks of 256 frames as the audio callback does; returns the left channel.
 inline std::vector<float> render(PdPlayer& player, int blocks, bool muted = false)
 {
-    std::vector<float> left;
-    std::vector<float> block(512);
+    std::vector<float> left, block(512);
     for (int b = 0; b < blocks; ++b) {
         PaAudioOutput::renderBlock(&player, block.data(), 256, muted);
         for (std::size_t i = 0; i < 512; i += 2)
@@ -107,15 +109,11 @@ inline std::vector<float> render(PdPlayer& player, int blocks, bool muted = fals
 
 inline float peak(const std::vector<float>& s, std::size_t from = 0)
 {
-    float p = 0.0f;
-    for (std::size_t i = from; i < s.size(); ++i)
-        p = std::max(p, std::abs(s[i]));
-    return p;
+    return std::accumulate(s.begin() + long(from), s.end(), 0.0f, [](float p, float x) { return std::max(p, std::abs(x)); });
 }
 
-// A PortAudio that stands in for the real one (there is no sound card
-// here) and traces the streams opened and closed. PortAudio devices 0 and 3
-// are input only; 1, 2 and 4 are list entries 0 to 2.
+// A PortAudio that stands in for the real one (there is no sound card here) and traces the streams opened and closed. PortAudio
+// devices 0 and 3 are input only; 1, 2 and 4 are list entries 0 to 2.
 class FakePaApi : public PaApi
 {
 public:
@@ -161,46 +159,43 @@ public:
     PaError closeStream(PaStream*) override { return call("close", "close"); }
 };
 
-// Level in dB of what is left of `s` after a least-squares fit of one sine
-// per frequency in `notes`, against the weakest of those sines.
+// Level in dB of what is left of `s` after a least-squares fit of a sine per frequency in `notes`, against the weakest of them.
 inline double offNoteLevel(const std::vector<float>& s, const std::vector<double>& notes)
 {
-    const std::size_t n = notes.size() * 2, w = n + 1;
-    std::vector<double> a(n * w), row(n), rhs(n); // the normal equations, right-hand side last
+    const std::size_t n = notes.size() * 2; // a cosine and a sine per note
+    std::vector<std::vector<double>> a(n, std::vector<double>(n + 2)); // the normal equations, right-hand side last, twice
+    std::vector<double> row(n + 2);
     double energy = 0.0;
     for (std::size_t t = 0; t < s.size(); ++t) {
-        for (std::size_t k = 0; k < n; ++k) {
-            const double phase = 2.0 * M_PI * notes[k / 2] * double(t) / 44100.0;
-            row[k] = k % 2 ? std::sin(phase) : std::cos(phase);
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            for (std::size_t j = 0; j < n; ++j)
-                a[i * w + j] += row[i] * row[j];
-            rhs[i] = a[i * w + n] += row[i] * double(s[t]);
-        }
-        energy += double(s[t]) * double(s[t]);
+        for (std::size_t k = 0; k < n; ++k)
+            row[k] = std::cos(2.0 * M_PI * notes[k / 2] * double(t) / 44100.0 - double(k % 2) * M_PI_2);
+        row[n] = row[n + 1] = double(s[t]);
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = 0; j < n + 2; ++j)
+                a[i][j] += row[i] * row[j];
+        energy += row[n] * row[n];
     }
-    for (std::size_t p = 0; p < n; ++p) { // Gauss-Jordan: the matrix is positive definite
+    for (std::size_t p = 0; p < n; ++p) { // Gauss-Jordan (the matrix is positive definite), not on the copy
         for (std::size_t i = 0; i < n; ++i) {
-            const double f = i == p ? 0.0 : a[i * w + p] / a[p * w + p];
+            const double f = i == p ? 0.0 : a[i][p] / a[p][p];
             for (std::size_t j = 0; j <= n; ++j)
-                a[i * w + j] -= f * a[p * w + j];
+                a[i][j] -= f * a[p][j];
         }
     }
     double weakest = HUGE_VAL;
     for (std::size_t k = 0; k < n; k += 2) {
-        const double c = a[k * w + n] / a[k * w + k], d = a[(k + 1) * w + n] / a[(k + 1) * w + k + 1];
-        energy -= c * rhs[k] + d * rhs[k + 1];
+        const double c = a[k][n] / a[k][k], d = a[k + 1][n] / a[k + 1][k + 1];
+        energy -= c * a[k][n + 1] + d * a[k + 1][n + 1];
         weakest = std::min(weakest, (c * c + d * d) / 2.0 * double(s.size()));
     }
     return 10.0 * std::log10(energy / weakest);
 }
 
-// Queues a request as the GUI does: a type and value, or a toggle of `path`.
-inline void queue(PdPlayer& player, int type, float value)
+// Queues a request as the GUI (or the wand) does: a type and value, or a toggle of `path`.
+inline void queue(PdPlayer& player, int type, float value, bool wand = false)
 {
     const ArborEvent e(ArborEvent::Type(type), value);
-    player.queueEventGui(&e);
+    wand ? player.queueEventSerial(&e) : player.queueEventGui(&e);
 }
 
 inline void toggle(PdPlayer& player, const QString& path)

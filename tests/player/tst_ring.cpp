@@ -1,15 +1,11 @@
-// The command rings: capacity, wrap-around, what a chunk carries, and two
-// rings filled by two producers while one consumer drains them, as the GUI,
-// the wand thread and the audio callback do. (The result ring is the same
-// ring; the engine tests send every result through it.) Also built with
-// ThreadSanitizer (test_player_ring_tsan).
+// The command rings: capacity, wrap-around, what a chunk carries, two producers and one consumer as the GUI, the wand thread and
+// the callback (the result ring is the same ring, used by the engine tests). Also built with ThreadSanitizer (test_player_ring_tsan).
 
 #include "PlayerTestSupport.h"
 
 #include "ArborPath.h"
 
 #include <cstring>
-#include <thread>
 
 using namespace PlayerTest;
 
@@ -27,9 +23,8 @@ class TestRing : public QObject
     Q_OBJECT
 
 private slots:
-    // `offset` chunks pass through first (-1: the ring was never created),
-    // so that the fill wraps around the end of the ring. Even chunks are
-    // notes, odd ones plain events; the oldest are kept, in order.
+    // `offset` chunks pass through first (-1: the ring was never created), so that the fill wraps around the end of the ring. Even
+    // chunks are notes, odd ones plain events; the oldest are kept, in order.
     void commandRing_data()
     {
         QTest::addColumn<QList<int>>("row"); // offset, queued, kept
@@ -60,24 +55,21 @@ private slots:
         }
         QVERIFY(!buffer.queueEvent(nullptr));
         QCOMPARE(accepted, kept);
-        QCOMPARE(log.count(QStringLiteral("W Command buffer full")), offset < 0 ? 0 : queued - kept);
+        QCOMPARE(log.lines(QStringLiteral("W Command buffer full")).size(), offset < 0 ? 0 : queued - kept);
         for (int drain = 0; drain < 2; ++drain) { // an empty drain leaves the list alone
             buffer.processEvents(list);
             QCOMPARE(int(list.size()), kept);
         }
         for (int i = 0; i < kept; ++i) {
             const PdMessageBuffer::Chunk* c = list[std::uint64_t(i)];
-            QCOMPARE(c->mType, i % 2 ? i : 0);
-            QCOMPARE(c->mValue, i % 2 ? -0.5f * float(i) : 1.0f);
-            QCOMPARE(ArborPath::fromRaw(c->mPath), i % 2 ? ArborPath() : path);
-            QCOMPARE(int(c->mPath[6]), 0);
+            QVERIFY(c->mType == (i % 2 ? i : 0) && c->mValue == (i % 2 ? -0.5f * float(i) : 1.0f));
+            QVERIFY(ArborPath::fromRaw(c->mPath) == (i % 2 ? ArborPath() : path) && c->mPath[6] == 0);
         }
         QCOMPARE(buffer.pendingBytes(), 0);
     }
 
-    // Every chunk must arrive whole, once and in order. The producers wait
-    // for room first (a full ring would log a warning per try) and give up
-    // when the consumer does.
+    // Every chunk must arrive whole, once and in order. The producers wait for room first (a full ring would log a warning per try)
+    // and give up when the consumer does.
     void twoProducersOneConsumer()
     {
         const int perProducer = 100000;
@@ -93,11 +85,9 @@ private slots:
             }
         };
         std::thread producers[2] = {std::thread(produce, 0), std::thread(produce, 1)};
-        int expected[2] = {0, 0};
-        int bad = 0;
-        int drains = 0;
+        int expected[2] = {0, 0}, bad = 0;
         PdMessageBuffer::ChunkList list;
-        for (; !bad && expected[0] + expected[1] < 2 * perProducer; ++drains) {
+        while (!bad && expected[0] + expected[1] < 2 * perProducer) {
             for (int p = 0; p < 2; ++p) {
                 rings[p].processEvents(list);
                 for (std::uint64_t i = 0; i < list.size(); ++i) {
@@ -113,8 +103,6 @@ private slots:
         for (std::thread& t : producers)
             t.join();
         QCOMPARE(bad, 0);
-        QCOMPARE(expected[0] + expected[1], 2 * perProducer);
-        QVERIFY(drains > 1);
         QCOMPARE(rings[0].pendingBytes() + rings[1].pendingBytes(), 0);
     }
 };
