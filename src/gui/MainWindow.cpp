@@ -217,6 +217,8 @@ void MainWindow::buildForm()
     horizontalLayout_3->setSpacing(2);
     mPatchDecButton = arrowButton(topFrame, "patchDecButton");
     mPatchIncButton = arrowButton(topFrame, "patchIncButton");
+    mPatchDecButton->setToolTip(tr("Previous voice patch"));
+    mPatchIncButton->setToolTip(tr("Next voice patch"));
     horizontalLayout_3->addWidget(mPatchDecButton);
     horizontalLayout_3->addWidget(mPatchIncButton);
     gridLayout->addLayout(horizontalLayout_3, 0, 0);
@@ -227,6 +229,7 @@ void MainWindow::buildForm()
     mLoadPatchButton = new QPushButton(tr("Load"), topFrame);
     mLoadPatchButton->setObjectName(QStringLiteral("loadPatchButton"));
     mLoadPatchButton->setFlat(true);
+    mLoadPatchButton->setToolTip(tr("Load a voice patch from a file"));
     mLoadPatchButton->setFocusPolicy(Qt::NoFocus);
     mLoadPatchButton->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     gridLayout->addWidget(mLoadPatchButton, 0, 2);
@@ -261,6 +264,7 @@ void MainWindow::buildForm()
             label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         auto* slider = new QSlider(Qt::Horizontal, topFrame);
         slider->setObjectName(QStringLiteral("macroSlider%1").arg(k));
+        slider->setToolTip(tr("Macro %1 of the voice patch").arg(k));
         slider->setMinimumWidth(MIN_MACRO_SLIDER_WIDTH);
         slider->setRange(0, 120);
         slider->setPageStep(12);
@@ -282,6 +286,7 @@ void MainWindow::buildForm()
     optionsVolumeLayout->setSpacing(3);
     mOptionsButton = new QToolButton(topFrame);
     mOptionsButton->setObjectName(QStringLiteral("optionsButton"));
+    mOptionsButton->setToolTip(tr("Options: audio device, calibration, 1/1 note, update checks"));
     optionsVolumeLayout->addWidget(mOptionsButton);
     mVolumeSlider = new QSlider(Qt::Vertical, topFrame);
     mVolumeSlider->setObjectName(QStringLiteral("volumeSlider"));
@@ -627,6 +632,8 @@ void MainWindow::onMacroNamesReceived(const QStringList& names)
         macroLabel(k)->setText(inUse ? macroLabelText(names.at(k - 1), k) : tr("Unused"));
         macroLabel(k)->setEnabled(inUse);
         macroSlider(k)->setEnabled(inUse);
+        macroSlider(k)->setToolTip(inUse ? tr("Macro %1 of the voice patch: %2").arg(k).arg(names.at(k - 1))
+                                         : tr("Macro %1: not used by this voice patch").arg(k));
     }
 }
 

@@ -494,13 +494,19 @@ private slots:
         }
     }
 
-    // Every text in every window the program opens reads at 4.5:1 or more (WCAG AA) with the
-    // style sheet: the main window, each options page, the diagnostics, the "Open Patch" file
+    // Every button and slider of the main window has a tooltip. Every text in every window
+    // the program opens reads at 4.5:1 or more (WCAG AA) with the style sheet: the main window, each options page, the diagnostics, the "Open Patch" file
     // dialog, a failed download and the update window with its changelog.
     void contrast()
     {
         QVERIFY(mApp->loadStyleSheet());
         QCOMPARE(unreadable(mWindow.get()), QString());
+        QStringList unexplained; // every button and slider explains itself
+        for (QWidget* control : mWindow->findChildren<QWidget*>())
+            if (control->isVisible() && control->toolTip().isEmpty()
+                && (qobject_cast<QAbstractButton*>(control) || qobject_cast<QAbstractSlider*>(control)))
+                unexplained << control->objectName() + " " + control->metaObject()->className();
+        QVERIFY2(unexplained.isEmpty(), qPrintable(unexplained.join(", ")));
         click("optionsButton");
         auto* tabs = mWindow->optionsDialog()->findChild<QTabWidget*>();
         for (int page = 0; page < tabs->count(); ++page) {
