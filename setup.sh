@@ -8,7 +8,7 @@ cd "$here"
 packages=(build-essential cmake pkg-config dpkg-dev
           qtbase5-dev libqt5svg5-dev libboost-dev portaudio19-dev libsndfile1-dev libbenchmark-dev
           xvfb xauth xdotool x11-utils sox puredata-core clang libclang-rt-dev
-          desktop-file-utils appstream zlib1g-dev)
+          desktop-file-utils appstream zlib1g-dev librtmidi-dev jackd2)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -33,6 +33,12 @@ ArborNoteEvent::ArborNoteEvent(const ArborPath& path)
 {
 }
 
+ArborNoteEvent::ArborNoteEvent(Type type, const ArborPath& path, float value)
+    : ArborEvent(type, value)
+    , mPath(path)
+{
+}
+
 ArborNoteEvent::ArborNoteEvent(const ArborNoteEvent& other) = default;
 ArborNoteEvent& ArborNoteEvent::operator=(const ArborNoteEvent& other) = default;
 ArborNoteEvent::~ArborNoteEvent() = default;

@@ -31,7 +31,11 @@ public:
         MacroValue7 = 17,
         MacroValue8 = 18,
         OpenPatch = 19,
-        ClosePatch = 20
+        ClosePatch = 20,
+        // A key down and up: the note of the event's path sounds (again, when
+        // it was releasing) with the value as its velocity 0..1, and stops.
+        NoteOn = 21,
+        NoteOff = 22
     };
 
     ArborEvent();
@@ -48,13 +52,15 @@ protected:
     float mValue;
 };
 
-// Toggles the note of one ball, addressed by its path.
+// A request about the note of one ball, addressed by its path: a toggle (the
+// default), or a NoteOn/NoteOff with the velocity as its value.
 class ArborNoteEvent : public ArborEvent
 {
 public:
     ArborNoteEvent();
     explicit ArborNoteEvent(const QString& pathString);
     explicit ArborNoteEvent(const ArborPath& path);
+    ArborNoteEvent(Type type, const ArborPath& path, float value = 1.0f);
     ArborNoteEvent(const ArborNoteEvent& other);
     ArborNoteEvent& operator=(const ArborNoteEvent& other);
     ~ArborNoteEvent() override;

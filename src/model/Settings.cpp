@@ -109,6 +109,9 @@ Settings::Settings(QObject* parent)
     , mWindowSize(-1, -1)
     , mWindowPos(-1, -1)
     , mWindowMaximized(false)
+    , mMidiApi(QStringLiteral("auto"))
+    , mMidiOutMode(QStringLiteral("mpe"))
+    , mMidiBendRange(2)
 {
 }
 
@@ -141,6 +144,11 @@ void Settings::read(const QJsonObject& json)
     if (readPair(json, "windowPos", a, b))
         mWindowPos = QPoint(a, b);
     readBool(json, "windowMaximized", mWindowMaximized);
+    readString(json, "midiInput", mMidiInput);
+    readString(json, "midiOutput", mMidiOutput);
+    readString(json, "midiApi", mMidiApi);
+    readString(json, "midiOutMode", mMidiOutMode);
+    readInt(json, "midiBendRange", mMidiBendRange);
 
     // Values no part of the program can use are replaced, each with a warning.
     use("baseFrequency", mBaseFrequency, qBound(20.0f, mBaseFrequency, 20000.0f));
@@ -151,6 +159,11 @@ void Settings::read(const QJsonObject& json)
     use("absRelView", mAbsRelView, mAbsRelView >= 0 && mAbsRelView <= 2 ? mAbsRelView : DEFAULT_ABS_REL_VIEW);
     const bool known = mUpdateCheckInterval >= 0 && mUpdateCheckInterval <= 5;
     use("updateCheckInterval", mUpdateCheckInterval, known ? mUpdateCheckInterval : DEFAULT_UPDATE_CHECK_INTERVAL);
+    const QStringList apis {QStringLiteral("auto"), QStringLiteral("alsa"), QStringLiteral("jack")};
+    use("midiApi", mMidiApi, apis.contains(mMidiApi) ? mMidiApi : apis.first());
+    const QStringList modes {QStringLiteral("mpe"), QStringLiteral("mts")};
+    use("midiOutMode", mMidiOutMode, modes.contains(mMidiOutMode) ? mMidiOutMode : modes.first());
+    use("midiBendRange", mMidiBendRange, mMidiBendRange == 48 ? 48 : 2);
 }
 
 bool Settings::keepBadCopy() const
@@ -199,6 +212,11 @@ void Settings::write(QJsonObject& json) const
     json.insert(QStringLiteral("windowSize"), pairText(mWindowSize.width(), mWindowSize.height()));
     json.insert(QStringLiteral("windowPos"), pairText(mWindowPos.x(), mWindowPos.y()));
     json.insert(QStringLiteral("windowMaximized"), mWindowMaximized);
+    json.insert(QStringLiteral("midiInput"), mMidiInput);
+    json.insert(QStringLiteral("midiOutput"), mMidiOutput);
+    json.insert(QStringLiteral("midiApi"), mMidiApi);
+    json.insert(QStringLiteral("midiOutMode"), mMidiOutMode);
+    json.insert(QStringLiteral("midiBendRange"), mMidiBendRange);
 }
 
 void Settings::onAudioDeviceChanged(int device)

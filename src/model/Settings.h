@@ -53,6 +53,15 @@ public:
     QSize mWindowSize;
     QPoint mWindowPos;
     bool mWindowMaximized;
+    // MIDI: the devices connected beside the program's own ports (by name,
+    // empty for none), the port system ("auto", "alsa" or "jack"), the tuned
+    // output's mode ("mpe" or "mts") and its pitch-bend range in semitones
+    // (2 or 48).
+    QString mMidiInput;
+    QString mMidiOutput;
+    QString mMidiApi;
+    QString mMidiOutMode;
+    int mMidiBendRange;
 
 public slots:
     void onAudioDeviceChanged(int device);

@@ -11,6 +11,7 @@
 #include <QMutexLocker>
 #include <QThread>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -91,6 +92,10 @@ bool PdPlayer::init()
         qCritical() << "failed to allocate serial command buffer";
         return false;
     }
+    if (!mMidiBuffer.init()) {
+        qCritical() << "failed to allocate MIDI command buffer";
+        return false;
+    }
     if (!mResults.init()) {
         qCritical() << "failed to allocate the engine's result buffer";
         return false;
@@ -133,10 +138,16 @@ bool PdPlayer::queueEventSerial(const ArborEvent* event)
     return mSerialBuffer.queueEvent(event);
 }
 
+bool PdPlayer::queueEventMidi(const ArborEvent* event)
+{
+    return mMidiBuffer.queueEvent(event);
+}
+
 void PdPlayer::processEvents()
 {
     mBlocks.fetch_add(1, std::memory_order_release);
     executeChunks(mSerialBuffer, false);
+    executeChunks(mMidiBuffer, false);
     executeChunks(mGuiBuffer, true);
 }
 
@@ -160,7 +171,9 @@ void PdPlayer::executeChunk(const PdMessageBuffer::Chunk* chunk, bool fromGui)
     const float value = chunk->mValue;
     switch (chunk->mType) {
     case ArborEvent::NoteToggle:
-        toggle(chunk);
+    case ArborEvent::NoteOn:
+    case ArborEvent::NoteOff:
+        noteRequest(chunk);
         break;
     case ArborEvent::AllNotesOff:
         allNotesOff();
@@ -319,44 +332,72 @@ void PdPlayer::emitResult(const PdResultBuffer::Result& r)
 
 // ---------------------------------------------------------------- voices
 
-void PdPlayer::toggle(const PdMessageBuffer::Chunk* chunk)
+bool PdPlayer::ratioOf(const PdMessageBuffer::Chunk* chunk, ArborRatio& ratio, bool& switchedOff) const
 {
     const ArborPath path = ArborPath::fromRaw(chunk->mPath);
     if (!path.isValid())
-        return;
+        return false;
     const int length = path.length();
-    bool switchedOff = false; // such a note may still be released, not started
+    switchedOff = false; // such a note may still be released, not started
     if (length > 0) {
         const int last = path.toCharArray()[length - 1];
         const int prime = last < 0 ? -last : last;
         if (prime > 31)
-            return;
+            return false;
         switchedOff = !mPrimeEnabled[std::uint64_t(prime)];
     }
     const ArborRatio pathRatio = ArborRatio::relativeFromPath(path);
     if (pathRatio.isNull())
-        return;
+        return false;
     if (!mTransposition.canMultiplyWith(pathRatio)) {
-        qWarning() << "ignoring note toggle: the transposed ratio does not fit 64 bits";
-        return;
+        qWarning() << "ignoring note request: the transposed ratio does not fit 64 bits";
+        return false;
     }
-    ArborRatio ratio = mTransposition;
+    ratio = mTransposition;
     ratio *= pathRatio;
-    if (ratio.isNull())
+    return !ratio.isNull();
+}
+
+void PdPlayer::noteRequest(const PdMessageBuffer::Chunk* chunk)
+{
+    ArborRatio ratio;
+    bool switchedOff = false;
+    if (!ratioOf(chunk, ratio, switchedOff))
         return;
     const NoteOn* entry = mNoteMap.value(ratio);
-    if (entry && !entry->mReleased)
-        noteOff(ratio);
-    else if (!switchedOff)
-        noteOn(ratio);
+    const bool held = entry && !entry->mReleased;
+    switch (chunk->mType) {
+    case ArborEvent::NoteOn:
+        // A held note keeps sounding; a releasing one starts again.
+        if (!held && !switchedOff) {
+            const float v = chunk->mValue;
+            noteOn(ratio, std::isfinite(v) ? std::min(std::max(v, 0.0f), 1.0f) : 1.0f);
+        }
+        break;
+    case ArborEvent::NoteOff:
+        if (held)
+            noteOff(ratio);
+        break;
+    default: // a toggle
+        if (held)
+            noteOff(ratio);
+        else if (!switchedOff)
+            noteOn(ratio);
+        break;
+    }
+}
+
+float PdPlayer::frequencyOf(const ArborRatio& ratio, float baseFrequency)
+{
+    return float(ratio.numerator()) / float(ratio.denominator()) * baseFrequency;
 }
 
 float PdPlayer::ratioToFrequency(const ArborRatio& ratio) const
 {
-    return float(ratio.numerator()) / float(ratio.denominator()) * mBaseFrequency;
+    return frequencyOf(ratio, mBaseFrequency);
 }
 
-void PdPlayer::noteOn(const ArborRatio& ratio)
+void PdPlayer::noteOn(const ArborRatio& ratio, float velocity)
 {
     ++mSeqCounter;
     if (mSeqCounter == 0) // 0 marks a free voice
@@ -416,7 +457,7 @@ void PdPlayer::noteOn(const ArborRatio& ratio)
 
     if (f > 20.0f && f < 20000.0f) {
         sendPdVoiceMessage(Frequency, f, float(index));
-        sendPdVoiceMessage(Volume, mVoiceVolume, float(index));
+        sendPdVoiceMessage(Volume, mVoiceVolume * velocity, float(index));
         sendPdVoiceMessage(Gate, 1.0f, float(index));
     }
     report(PdResultBuffer::NoteOn, 0, 0.0f, &ratio);

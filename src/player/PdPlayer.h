@@ -22,11 +22,11 @@ class AudioOutput;
 struct _atom;
 
 // The sound engine: 128 voices over an embedded Pd patch. Requests arrive as
-// flattened events through two command rings and are executed on the audio
-// thread (processEvents, once per block). Results go back as signals, which
-// every receiver connects queued. Posting a queued signal allocates, so the
-// audio thread does not emit: it writes fixed-size result records into a
-// third ring, and the engine's own thread (the one that constructed it)
+// flattened events through three command rings (wand, MIDI, GUI, drained in
+// that order) and are executed on the audio thread (processEvents, once per
+// block). Results go back as signals, which every receiver connects queued.
+// Posting a queued signal allocates, so the audio thread does not emit: it
+// writes fixed-size result records into a ring of their own, and the engine's own thread (the one that constructed it)
 // emits the signals when it empties that ring, every few milliseconds and
 // before anything it emits itself. When the engine's own thread executes
 // the requests (no stream runs, or a test drives it) the signals are
@@ -91,12 +91,15 @@ public:
     void closePatch();
     bool isPatchOpen() const { return mPatch != nullptr; }
 
-    void noteOn(const ArborRatio& ratio);
+    // velocity 0..1 scales the voice volume of this note.
+    void noteOn(const ArborRatio& ratio, float velocity = 1.0f);
     void noteOff(const ArborRatio& ratio);
     void allNotesOff();
     void transpose(signed char step);
     void onVoiceStopped(int voiceIndex);
     float ratioToFrequency(const ArborRatio& ratio) const;
+    // The frequency the engine plays a ratio at, for a given 1/1 (any thread).
+    static float frequencyOf(const ArborRatio& ratio, float baseFrequency);
     bool sendPdVoiceMessage(PdVoiceMessageType type, float value, float voiceIndex);
     bool sendPdVolumeMessage(float volume);
     bool setDsp(bool on) const;
@@ -126,6 +129,8 @@ public:
 public slots:
     bool queueEventGui(const ArborEvent* event);
     bool queueEventSerial(const ArborEvent* event);
+    // The MIDI thread's ring, drained after the wand's and before the GUI's.
+    bool queueEventMidi(const ArborEvent* event);
     // The engine's own thread: emits the signal of every result the audio
     // thread left, oldest first. Does nothing on any other thread.
     void deliverResults();
@@ -148,7 +153,11 @@ signals:
 private:
     void executeChunks(PdMessageBuffer& buffer, bool fromGui);
     void executeChunk(const PdMessageBuffer::Chunk* chunk, bool fromGui);
-    void toggle(const PdMessageBuffer::Chunk* chunk);
+    // The transposed ratio of a note chunk's path; switchedOff when its last
+    // prime is disabled. False for a path that names no playable ratio.
+    bool ratioOf(const PdMessageBuffer::Chunk* chunk, ArborRatio& ratio, bool& switchedOff) const;
+    // NoteToggle, NoteOn and NoteOff.
+    void noteRequest(const PdMessageBuffer::Chunk* chunk);
     void patchRequest(const PdMessageBuffer::Chunk* chunk, bool fromGui);
     // The open and close work; the caller holds mPatchMutex.
     void openPatchLocked();
@@ -166,6 +175,7 @@ private:
 
     PdMessageBuffer mGuiBuffer;
     PdMessageBuffer mSerialBuffer;
+    PdMessageBuffer mMidiBuffer;
     PdMessageBuffer::ChunkList mChunks;
     PdResultBuffer mResults;
     QTimer mResultTimer;
