@@ -144,7 +144,10 @@ private slots:
         row("20 Hz, 20 kHz unsent", "9 20; t; 9 40000; t /-2", "", "+1/1; +1/2; baseFrequencyChanged 20; baseFrequencyChanged 40000");
         row("mono, poly, patch steps", "7 0.6; 7 0.5; 8 1; 8 0", "",
             "monophonicChanged true; monophonicChanged false; patchDecRequested; patchIncRequested");
-        row("unknown types, plain open", "21 1; -1 1; 1000 1; 19 1; t", "on 440 1 1", "+1/1");
+        row("unknown types, plain open", "23 1; -1 1; 1000 1; 19 1; t", "on 440 1 1", "+1/1");
+        row("key down and up", "21 0.5; 21 1; 22 0; 22 0", "on 440 1 0.5; off 1", "+1/1; -1/1"); // held: no new voice
+        row("key on releasing, velocity bounded", "4 0.5; 21 2; 22 0; 21 -1; 22 0; 21 nan", "on 440 1 0.5; off 1; on 440 2 0; off 2; on 440 3 0.5",
+            "+1/1; -1/1; +1/1; -1/1; +1/1; voiceVolumeChanged 0.5");
         row("mono", "7 1; t; t /3; t /3", "on 440 1 1; off 1; on 660 2 1; off 2", "+1/1; -1/1; +3/2; -3/2; monophonicChanged true");
         row("poly", "7 1; t /5; 7 0; t /7", "on 550 1 1; on 770 2 1", "+5/4; +7/4; monophonicChanged true; monophonicChanged false");
         row("releasing restarts elsewhere", "t; t; t", "on 440 1 1; off 1; on 440 2 1", "+1/1; -1/1; +1/1");
