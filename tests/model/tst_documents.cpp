@@ -10,14 +10,16 @@ namespace {
 const char* const DEFAULTS = R"({"audioDevice": -1, "framesPerBuffer": 256, "baseFrequency": 440,
     "calibrationFrequency": 440, "baseNote": "A 4", "masterVolume": 0.75, "monophonic": false, "udpPort": 8888,
     "defaultPatch": "Sine.pd", "circlesView": false, "absRelView": 1, "updateCheckInterval": 4, "windowSize": "-1,-1",
-    "tSysLastUpdateCheck": "", "windowPos": "-1,-1", "windowMaximized": false})";
+    "tSysLastUpdateCheck": "", "windowPos": "-1,-1", "windowMaximized": false, "midiInput": "", "midiOutput": "",
+    "midiApi": "auto", "midiOutMode": "mpe", "midiBendRange": 2})";
 
 // Every option away from its default.
 const char* const CHANGED = R"({"audioDevice": 3, "framesPerBuffer": 1024, "baseFrequency": 261.625,
     "calibrationFrequency": 415, "baseNote": "C#3", "masterVolume": 0.5, "monophonic": true, "udpPort": 9999,
     "defaultPatch": "My voice \u00e9.pd", "circlesView": true, "absRelView": 2, "updateCheckInterval": 5,
     "tSysLastUpdateCheck": "Sun Dec 6 19:41:33 2026", "windowSize": "1024,768", "windowPos": "-20,35",
-    "windowMaximized": true})";
+    "windowMaximized": true, "midiInput": "Keys 1", "midiOutput": "Synth", "midiApi": "jack", "midiOutMode": "mts",
+    "midiBendRange": 48})";
 
 // One key read over the defaults, what is written for it then, and whether a
 // value no part of the program can use was replaced with a warning.
@@ -35,6 +37,8 @@ const struct { const char* key; const char* json; QJsonValue written; bool repla
     {"updateCheckInterval", "6", 4, true}, {"updateCheckInterval", "-1", 4, true}, {"updateCheckInterval", "5", 5},
     {"defaultPatch", "\"/../../x/evil.pd\"", "Sine.pd", true}, {"defaultPatch", "\"..\"", "Sine.pd", true},
     {"defaultPatch", "\"a\\\\b.pd\"", "Sine.pd", true}, {"defaultPatch", "\"\"", "Sine.pd", true},
+    {"midiApi", "\"alsa\"", "alsa"}, {"midiApi", "\"ALSA\"", "auto", true}, {"midiOutMode", "\"mts\"", "mts"},
+    {"midiOutMode", "\"\"", "mpe", true}, {"midiBendRange", "48.5", 48}, {"midiBendRange", "12", 2, true},
 };
 } // namespace
 
@@ -74,7 +78,7 @@ private slots:
         s.read(json(QByteArray("{\"") + c.key + "\": " + c.json + ", \"circlesView\": true}"));
         const QJsonObject out = written(s);
         QCOMPARE(out.value(c.key), c.written);
-        QVERIFY(out.size() == 16 && out.value("circlesView") == true);   // the other keys are still read
+        QVERIFY(out.size() == 21 && out.value("circlesView") == true);   // the other keys are still read
     }
 
     void slotsStoreValues() {
