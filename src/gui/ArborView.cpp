@@ -5,6 +5,7 @@
 #include "CardStackWidget.h"
 
 #include <QGraphicsScene>
+#include <QKeyEvent>
 #include <QResizeEvent>
 
 ArborView::ArborView(QWidget* parent)
@@ -81,6 +82,28 @@ void ArborView::resizeEvent(QResizeEvent* event)
 void ArborView::mouseMoveEvent(QMouseEvent* event)
 {
     QGraphicsView::mouseMoveEvent(event);
+}
+
+void ArborView::keyPressEvent(QKeyEvent* event)
+{
+    if (mKeyboard.press(event))
+        event->accept();
+    else
+        QGraphicsView::keyPressEvent(event);
+}
+
+void ArborView::keyReleaseEvent(QKeyEvent* event)
+{
+    if (mKeyboard.release(event))
+        event->accept();
+    else
+        QGraphicsView::keyReleaseEvent(event);
+}
+
+void ArborView::focusOutEvent(QFocusEvent* event)
+{
+    mKeyboard.releaseAll();
+    QGraphicsView::focusOutEvent(event);
 }
 
 void ArborView::drawForeground(QPainter* painter, const QRectF& rect)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ArborLeavesWidget.h"
+#include "KeyboardPlayer.h"
 
 #include <QGraphicsView>
 
@@ -9,7 +10,8 @@ class ArborWidget;
 class CardStackWidget;
 class QGraphicsScene;
 
-// The graphics view showing one lattice drawing, scaled to fit.
+// The graphics view showing one lattice drawing, scaled to fit. While it has
+// the focus, the letter keys play the MIDI map's octave (KeyboardPlayer).
 class ArborView : public QGraphicsView
 {
     Q_OBJECT
@@ -39,6 +41,9 @@ signals:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void drawForeground(QPainter* painter, const QRectF& rect) override;
 
 private:
@@ -49,4 +54,5 @@ private:
     QGraphicsScene* mScene = nullptr;
     ArborWidget* mArborWidget = nullptr;
     ArborLeavesWidget::View mViewKind = ArborLeavesWidget::Circles;
+    KeyboardPlayer mKeyboard;
 };

@@ -170,8 +170,10 @@ bool VudiruArborApplication::init()
     if (!mArbor.init(&mPlayer))
         return fail(tr("Arbor initialisation failed.\n\nThe program will now shut down."));
 
+    initMidiMap();
     createMainWindow();
     syncFromSettings();
+    startMidi();
     QString recordError;
     if (!mRecordPath.isEmpty() && !mOutput.recorder()->start(mRecordPath, &recordError))
         qCritical().noquote() << recordError;
@@ -370,6 +372,19 @@ void VudiruArborApplication::syncFromSettings()
             Qt::QueuedConnection);
 }
 
+void VudiruArborApplication::initMidiMap()
+{
+    // The map logs what it cannot read, naming the file; the keys stay unbound.
+    if (!mMidiMap.init(mArbor, mSettings.mBaseNote))
+        qWarning() << "MIDI keys and controllers play nothing in this run";
+}
+
+void VudiruArborApplication::startMidi()
+{
+    // Each port logs why it cannot open (no ALSA sequencer, no JACK server).
+    mMidiInput.init(mSettings.mMidiApi, mSettings.mMidiInput, &mMidiMap);
+}
+
 void VudiruArborApplication::syncToSettings()
 {
     if (mMainWindow) {
@@ -403,6 +418,7 @@ void VudiruArborApplication::term()
         return;
     syncToSettings();
     stopListener();
+    mMidiInput.term();
     mArbor.term();
     mPlayer.term();
     mOutput.term();
@@ -417,6 +433,7 @@ void VudiruArborApplication::stopWithoutSaving()
     // threads that may touch the members, in the order of term(), but write
     // no document.
     stopListener();
+    mMidiInput.term();
     if (mPlayerInitialised && mOutputInitialised)
         mPlayer.term();  // closes a patch while the stream still runs
     mOutput.term();

@@ -2,6 +2,8 @@
 
 #include "Arbor.h"
 #include "ArborVersion.h"
+#include "MidiInput.h"
+#include "MidiMap.h"
 #include "PaAudioOutput.h"
 #include "PdPlayer.h"
 #include "Settings.h"
@@ -49,6 +51,8 @@ public:
     PdPlayer* player() { return &mPlayer; }
     PaAudioOutput* output() { return &mOutput; }
     Settings* settings() { return &mSettings; }
+    MidiMap* midiMap() { return &mMidiMap; }
+    MidiInput* midiInput() { return &mMidiInput; }
     // Null until the main window was created during init().
     QMainWindow* mainWindow() const { return mMainWindow; }
 
@@ -79,6 +83,10 @@ public:
     static QDateTime creationTime(const QString& path);
     static QStringList shellPatchNames();
     void syncFromSettings();
+    // The MIDI map for the lattice, and the MIDI ports (after the engine and
+    // the lattice). What cannot start is logged and costs only MIDI.
+    void initMidiMap();
+    void startMidi();
     // Brings the saved main window size within the available area of the
     // screen the window opens on (the one at the saved position, else the
     // primary one) and the position onto it, so that the whole window is on
@@ -120,6 +128,8 @@ private:
     PdPlayer mPlayer;
     PaAudioOutput mOutput;
     Settings mSettings;
+    MidiMap mMidiMap;
+    MidiInput mMidiInput{mPlayer}; // writes into the engine's MIDI ring: stopped before the engine
     QSet<QString> mFlags;
     QString mRecordPath;   // from "--record FILE": recorded from start-up
     QFile mLogFile;

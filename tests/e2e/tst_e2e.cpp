@@ -1,9 +1,12 @@
 // Drives the real program from outside, on the X display it shares with this test: its window is found and
-// photographed through the window system, clicked and keyed with xdotool, the wand speaks UDP on loopback, and
-// the sound is what scripts/audio-sink.sh records.
+// photographed through the window system, clicked and keyed with xdotool, the wand speaks UDP on loopback, a
+// keyboard plays into "Arbor in" on the test's own JACK server, and the sound is what scripts/audio-sink.sh
+// records.
 
 #include "support/Sound.h"
 #include "support/TestSupport.h"
+
+#include <RtMidi.h>
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -32,6 +35,12 @@ const struct { QStringList actions; double hz; QColor rootLook; } PLAYS[] = {
     {{"wand"}, 0, ROOT.darker(115)}, {{"fifth up", "root"}, 660, GREY}, {{"stop all"}, 0, GREY.darker(115)},
 };
 
+// The keys of the default MIDI map's octave, from the 1/1's key (A 4) up, and the ratios they play.
+const struct { int key; int numerator, denominator; } KEYS[] = {
+    {69, 1, 1}, {70, 16, 15}, {71, 9, 8}, {72, 6, 5}, {73, 5, 4}, {74, 4, 3},
+    {75, 45, 32}, {76, 3, 2}, {77, 8, 5}, {78, 5, 3}, {79, 9, 5}, {80, 15, 8},
+};
+
 // The bounding box of the pixels of exactly this colour.
 QRect find(const QImage& image, const QColor& colour) {
     QRect box;
@@ -57,8 +66,54 @@ class EndToEndTest : public QObject {
     QHash<QString, QPoint> mControls; // where to click, in window coordinates
     quint16 mUdpPort = 0;
 
+    RtMidiOut mKeys{RtMidi::UNIX_JACK, "e2e keyboard"}; // connected to "Arbor in"
+
     QImage picture() const {
         return QGuiApplication::primaryScreen()->grabWindow(mWindow.toULongLong()).toImage();
+    }
+
+    // The pitch and level of the last quarter second, once enough fresh sound came for a note to start, or for
+    // what stopped to die away.
+    std::pair<double, double> listen(bool sounding) {
+        const qint64 target = QFile(mAudio).size() + qint64((sounding ? 0.8 : 2.5) * Sound::RATE) * Sound::FRAME_BYTES;
+        if (!QTest::qWaitFor([&] { return QFile(mAudio).size() >= target; }, 20000))
+            return {-1, -1};
+        const QVector<double> s = Sound::read(mAudio, Sound::RATE / 4)[0];
+        qInfo() << "heard" << Sound::frequency(s) << "Hz, rms" << Sound::rms(s);
+        return {Sound::frequency(s), Sound::rms(s)};
+    }
+
+    void key(int note, bool down) {
+        const std::vector<unsigned char> message{static_cast<unsigned char>(down ? 0x90 : 0x80),
+                                                 static_cast<unsigned char>(note), 100};
+        mKeys.sendMessage(&message);
+    }
+
+    // How wide the places of each prime's full colour are: balls light up in it.
+    QList<int> fullColours() const {
+        const QImage image = picture();
+        QList<int> counts;
+        for (const QColor& c : {colour(1), colour(2), colour(3), colour(5), GREY})
+            counts << find(image, c).width();
+        return counts;
+    }
+
+    // 100,000 wand datagrams of the tag and 100,000 MIDI messages (the octave's keys down and up again in turn), at
+    // the same time, 20,000 a second each (about as many as the program takes in); until `stop` or all are sent.
+    void flood(const QByteArray& tag, std::atomic<int>& sent, const std::atomic<bool>& stop) {
+        auto paced = [&](auto send) {
+            const auto start = std::chrono::steady_clock::now();
+            for (int i = 0; i < 100000 && !stop; ++i) {
+                send(i);
+                std::this_thread::sleep_until(start + std::chrono::microseconds(50 * i));
+            }
+        };
+        std::thread wand([&] {
+            QUdpSocket socket;
+            paced([&](int) { socket.writeDatagram(wandPacket(5, tag), QHostAddress::LocalHost, mUdpPort); ++sent; });
+        });
+        paced([&](int i) { key(KEYS[i / 2 % 12].key, i % 2 == 0); });
+        wand.join();
     }
 
 private slots:
@@ -71,13 +126,18 @@ private slots:
         QJsonArray colours;
         for (int p : {0, 1, 2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31})
             colours.append(QJsonObject{{"prime", p}, {"color", colour(p).name()}});
-        const QJsonObject tree = json(R"({"children": {"2": {"children": {"3": {}}}, "-2": {},
-            "3": {"children": {"3": {}}}, "-3": {"children": {"-3": {}, "-2": {}}}}})");
+        // With a ball for each ratio the MIDI keys should play.
+        const QJsonObject tree = json(R"({"children": {
+            "2": {"children": {"3": {}, "-5": {}, "-3": {"children": {"-5": {}, "5": {}}}}},
+            "-2": {"children": {"3": {"children": {"3": {"children": {"5": {}}}}}}}, "5": {},
+            "3": {"children": {"3": {"children": {"-5": {}}}, "-5": {}, "5": {}}}, "-3": {"children": {"-3": {}, "-2": {}}}}})");
         QVERIFY(writeJson(mConfig + "/arbor_v15.json", {{"colors", colours}, {"root", tree}}));
         QVERIFY(writeJson(mConfig + "/options.json", {{"udpPort", mUdpPort}, {"updateCheckInterval", 4},
-                                                      {"defaultPatch", "Sine.pd"}, {"circlesView", true}}));
+                                                      {"defaultPatch", "Sine.pd"}, {"circlesView", true},
+                                                      {"midiApi", "jack"}}));
         QVERIFY(writeJson(mConfig + "/rfid_map.json", {{"04a3b2c1d9", QJsonObject{{"event", 0}, {"value", "/5"}}},
-                                                     {"04a3b2c1da", QJsonObject{{"event", 0}, {"value", "/3"}}}}));
+                                                     {"04a3b2c1da", QJsonObject{{"event", 0}, {"value", "/3"}}},
+                                                     {"04a3b2c1db", QJsonObject{{"event", 11}, {"value", 0.5}}}}));
         mArbor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         mArbor.start("env", {"HOME=" + mTemp.path(), "XDG_DATA_HOME=" + mData, "ARBOR_NO_MODAL_BOXES=1",
                              ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", mAudio, "--", ARBOR_BINARY_DIR "/arbor", "--record", mRecorded});
@@ -96,6 +156,28 @@ private slots:
                      {"stop all", QPoint(24, image.height() - 24)}}; // within the window's 12-pixel margin
         qInfo() << "window" << mWindow << image.size() << "controls" << mControls;
         QTRY_VERIFY_WITH_TIMEOUT(QFile(mAudio).size() > Sound::RATE * Sound::FRAME_BYTES / 2, 20000);
+        auto arborIn = [this] {
+            for (unsigned i = 0; i < mKeys.getPortCount(); ++i)
+                if (QString::fromStdString(mKeys.getPortName(i)).endsWith(":Arbor in"))
+                    return int(i);
+            return -1;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(arborIn() >= 0, 10000);
+        mKeys.openPort(unsigned(arborIn()));
+    }
+
+    // Each key of the octave sounds its ball's ratio of 440 Hz while it is down; after the last one is released
+    // all is silent again.
+    void midiKeys_data() { tableRows(KEYS); }
+    void midiKeys() {
+        const auto& [note, numerator, denominator] = tableRow(KEYS);
+        const double hz = 440.0 * numerator / denominator;
+        key(note, true);
+        const auto [f, level] = listen(true);
+        key(note, false);
+        QVERIFY(level > 0.01 && std::fabs(f - hz) < hz * 0.005);
+        if (note == KEYS[11].key)
+            QVERIFY(listen(false).second < 0.002);
     }
 
     void plays_data() { tableRows(PLAYS); }
@@ -109,35 +191,37 @@ private slots:
                         ? QUdpSocket().writeDatagram(wandPacket(5, "04A3B2C1D9"), QHostAddress::LocalHost, mUdpPort) == 72
                         : QProcess::execute("xdotool", move + QStringList{"click", "1"}) == 0);
         }
-        // Fresh sound, after the release of what stopped has died away.
-        const qint64 target = QFile(mAudio).size() + qint64((hz > 0 ? 0.8 : 2.5) * Sound::RATE) * Sound::FRAME_BYTES;
-        QTRY_VERIFY_WITH_TIMEOUT(QFile(mAudio).size() >= target, 20000);
-        const QVector<double> s = Sound::read(mAudio, Sound::RATE / 4)[0];
-        const double f = Sound::frequency(s), level = Sound::rms(s);
-        qInfo() << "heard" << f << "Hz, rms" << level;
+        const auto [f, level] = listen(hz > 0);
         QVERIFY(hz > 0 ? level > 0.01 && std::fabs(f - hz) < hz * 0.005 : level < 0.002);
         QTRY_COMPARE_WITH_TIMEOUT(picture().pixelColor(mControls["root"]).name(), rootLook.name(), 5000);
         if (hz == 660.0) // the window with a sounding ball and its card
             QVERIFY(picture().save(mShots + "/main-window.png"));
     }
 
-    // Quitting takes about a second at most amid a flood of 100,000 toggles of a ball's tag; the log stays small.
+    // A flood of wand requests and one of MIDI keys at once lose no key's release: afterwards all is silent and
+    // every ball dark again.
+    void floodsLoseNoNoteOff() {
+        const QList<int> dark = fullColours();
+        std::atomic<int> sent{0};
+        std::atomic<bool> stop{false};
+        flood("04A3B2C1DB", sent, stop);
+        QVERIFY(listen(false).second < 0.002);
+        QCOMPARE(fullColours(), dark);
+    }
+
+    // Quitting takes about a second at most amid both floods (the wand toggling a ball); the log stays small.
     void quitDuringFloodSavesGeometry() {
         const qint64 logged = QFile(mConfig + "/log.txt").size();
         std::atomic<int> sent{0};
-        std::thread wand([&] { // 20,000 a second, about as many as the program takes in
-            QUdpSocket socket;
-            for (const auto start = std::chrono::steady_clock::now(); sent < 100000; ++sent) {
-                socket.writeDatagram(wandPacket(5, "04A3B2C1DA"), QHostAddress::LocalHost, mUdpPort);
-                std::this_thread::sleep_until(start + std::chrono::microseconds(50 * sent));
-            }
-        });
+        std::atomic<bool> stop{false};
+        std::thread floods([&] { flood("04A3B2C1DA", sent, stop); });
         QTRY_VERIFY_WITH_TIMEOUT(sent > 60000, 20000);
         const QDeadlineTimer limit(20000);
         QCOMPARE(QProcess::execute("xdotool", {"key", "ctrl+q"}), 0);
         const qint64 ms = mArbor.waitForFinished(20000) ? 20000 - limit.remainingTime() : -1;
         const qint64 grown = QFile(mConfig + "/log.txt").size() - logged;
-        wand.join();
+        stop = true;
+        floods.join();
         QVERIFY2(ms >= 0 && ms < 1500 && mArbor.exitCode() == 0 && grown < 100000,
                  qPrintable(QString("quit after %1 ms, log grew by %2 bytes").arg(ms).arg(grown)));
         const QJsonObject options = json(readFile(mConfig + "/options.json"));
