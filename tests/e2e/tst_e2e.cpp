@@ -28,17 +28,17 @@ QColor colour(int prime) {
 const QColor ROOT = colour(1);
 const QColor GREY(158, 158, 158); // the root ball of a transposed lattice
 
-// Actions one after the other ("wand": tag 04A3B2C1D9 touched), the pitch heard then (0: silence) and the root
-// ball's look; each row starts from what the rows before it left.
-const struct { QStringList actions; double hz; QColor rootLook; } PLAYS[] = {
-    {{}, 0, ROOT.darker(115)}, {{"root"}, 440, ROOT}, {{"root"}, 0, ROOT.darker(115)}, {{"wand"}, 550, ROOT.darker(115)},
-    {{"wand"}, 0, ROOT.darker(115)}, {{"fifth up", "root"}, 660, GREY}, {{"stop all"}, 0, GREY.darker(115)},
-};
+const QColor DARK = ROOT.darker(115);
 
-// The keys of the default MIDI map's octave, from the 1/1's key (A 4) up, and the ratios they play.
-const struct { int key; int numerator, denominator; } KEYS[] = {
-    {69, 1, 1}, {70, 16, 15}, {71, 9, 8}, {72, 6, 5}, {73, 5, 4}, {74, 4, 3},
-    {75, 45, 32}, {76, 3, 2}, {77, 8, 5}, {78, 5, 3}, {79, 9, 5}, {80, 15, 8},
+// Actions one after the other ("wand": tag 04A3B2C1D9 touched; "+69", "-69": MIDI key 69, the 1/1's A 4, down and
+// up, the keys above it playing the default map's 16/15 9/8 6/5 5/4 4/3 45/32 3/2 8/5 5/3 9/5 15/8), the pitch
+// heard then (0: silence) and the root ball's look; each row starts from what the rows before it left.
+const struct { QStringList actions; double hz; QColor rootLook; } PLAYS[] = {
+    {{}, 0, DARK}, {{"+69"}, 440, ROOT}, {{"-69", "+70"}, 469.333, DARK}, {{"-70", "+71"}, 495, DARK},
+    {{"-71", "+72"}, 528, DARK}, {{"-72", "+73"}, 550, DARK}, {{"-73", "+74"}, 586.667, DARK}, {{"-74", "+75"}, 618.75, DARK},
+    {{"-75", "+76"}, 660, DARK}, {{"-76", "+77"}, 704, DARK}, {{"-77", "+78"}, 733.333, DARK}, {{"-78", "+79"}, 792, DARK},
+    {{"-79", "+80"}, 825, DARK}, {{"-80"}, 0, DARK}, {{"root"}, 440, ROOT}, {{"root"}, 0, DARK}, {{"wand"}, 550, DARK},
+    {{"wand"}, 0, DARK}, {{"fifth up", "root"}, 660, GREY}, {{"stop all"}, 0, GREY.darker(115)},
 };
 
 // The bounding box of the pixels of exactly this colour.
@@ -84,36 +84,20 @@ class EndToEndTest : public QObject {
     }
 
     void key(int note, bool down) {
-        const std::vector<unsigned char> message{static_cast<unsigned char>(down ? 0x90 : 0x80),
-                                                 static_cast<unsigned char>(note), 100};
+        using byte = unsigned char;
+        const std::vector<byte> message{byte(down ? 0x90 : 0x80), byte(note), 100};
         mKeys.sendMessage(&message);
     }
 
-    // How wide the places of each prime's full colour are: balls light up in it.
-    QList<int> fullColours() const {
-        const QImage image = picture();
-        QList<int> counts;
-        for (const QColor& c : {colour(1), colour(2), colour(3), colour(5), GREY})
-            counts << find(image, c).width();
-        return counts;
-    }
-
-    // 100,000 wand datagrams of the tag and 100,000 MIDI messages (the octave's keys down and up again in turn), at
-    // the same time, 20,000 a second each (about as many as the program takes in); until `stop` or all are sent.
-    void flood(const QByteArray& tag, std::atomic<int>& sent, const std::atomic<bool>& stop) {
-        auto paced = [&](auto send) {
-            const auto start = std::chrono::steady_clock::now();
-            for (int i = 0; i < 100000 && !stop; ++i) {
-                send(i);
-                std::this_thread::sleep_until(start + std::chrono::microseconds(50 * i));
-            }
-        };
-        std::thread wand([&] {
-            QUdpSocket socket;
-            paced([&](int) { socket.writeDatagram(wandPacket(5, tag), QHostAddress::LocalHost, mUdpPort); ++sent; });
-        });
-        paced([&](int i) { key(KEYS[i / 2 % 12].key, i % 2 == 0); });
-        wand.join();
+    // 100,000 wand datagrams of the tag and, at the same time, 100,000 MIDI messages (the octave's keys down and up
+    // again in turn), 20,000 a second each (about as many as the program takes in).
+    void flood(const QByteArray& tag, std::atomic<int>& sent) {
+        QUdpSocket socket;
+        for (const auto start = std::chrono::steady_clock::now(); sent < 100000; ++sent) {
+            socket.writeDatagram(wandPacket(5, tag), QHostAddress::LocalHost, mUdpPort);
+            key(69 + sent / 2 % 12, sent % 2 == 0);
+            std::this_thread::sleep_until(start + std::chrono::microseconds(50 * sent));
+        }
     }
 
 private slots:
@@ -137,7 +121,7 @@ private slots:
                                                       {"midiApi", "jack"}}));
         QVERIFY(writeJson(mConfig + "/rfid_map.json", {{"04a3b2c1d9", QJsonObject{{"event", 0}, {"value", "/5"}}},
                                                      {"04a3b2c1da", QJsonObject{{"event", 0}, {"value", "/3"}}},
-                                                     {"04a3b2c1db", QJsonObject{{"event", 11}, {"value", 0.5}}}}));
+                                                     {"04a3b2c1db", QJsonObject{{"event", 5}, {"value", 0}}}}));
         mArbor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         mArbor.start("env", {"HOME=" + mTemp.path(), "XDG_DATA_HOME=" + mData, "ARBOR_NO_MODAL_BOXES=1",
                              ARBOR_SOURCE_DIR "/scripts/audio-sink.sh", mAudio, "--", ARBOR_BINARY_DIR "/arbor", "--record", mRecorded});
@@ -156,28 +140,8 @@ private slots:
                      {"stop all", QPoint(24, image.height() - 24)}}; // within the window's 12-pixel margin
         qInfo() << "window" << mWindow << image.size() << "controls" << mControls;
         QTRY_VERIFY_WITH_TIMEOUT(QFile(mAudio).size() > Sound::RATE * Sound::FRAME_BYTES / 2, 20000);
-        auto arborIn = [this] {
-            for (unsigned i = 0; i < mKeys.getPortCount(); ++i)
-                if (QString::fromStdString(mKeys.getPortName(i)).endsWith(":Arbor in"))
-                    return int(i);
-            return -1;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(arborIn() >= 0, 10000);
-        mKeys.openPort(unsigned(arborIn()));
-    }
-
-    // Each key of the octave sounds its ball's ratio of 440 Hz while it is down; after the last one is released
-    // all is silent again.
-    void midiKeys_data() { tableRows(KEYS); }
-    void midiKeys() {
-        const auto& [note, numerator, denominator] = tableRow(KEYS);
-        const double hz = 440.0 * numerator / denominator;
-        key(note, true);
-        const auto [f, level] = listen(true);
-        key(note, false);
-        QVERIFY(level > 0.01 && std::fabs(f - hz) < hz * 0.005);
-        if (note == KEYS[11].key)
-            QVERIFY(listen(false).second < 0.002);
+        QTRY_VERIFY_WITH_TIMEOUT(mKeys.getPortCount() == 1, 10000); // "Arbor in", alone on the test's server
+        mKeys.openPort(0);
     }
 
     void plays_data() { tableRows(PLAYS); }
@@ -187,9 +151,12 @@ private slots:
             // No --sync: a synced move onto the pointer's own spot waits for a motion event that never comes.
             const QPoint at = mControls.value(action);
             const QStringList move{"mousemove", "--window", mWindow, QString::number(at.x()), QString::number(at.y())};
-            QVERIFY(action == "wand"
-                        ? QUdpSocket().writeDatagram(wandPacket(5, "04A3B2C1D9"), QHostAddress::LocalHost, mUdpPort) == 72
-                        : QProcess::execute("xdotool", move + QStringList{"click", "1"}) == 0);
+            if (action[0] == '+' || action[0] == '-')
+                key(action.mid(1).toInt(), action[0] == '+');
+            else
+                QVERIFY(action == "wand"
+                            ? QUdpSocket().writeDatagram(wandPacket(5, "04A3B2C1D9"), QHostAddress::LocalHost, mUdpPort) == 72
+                            : QProcess::execute("xdotool", move + QStringList{"click", "1"}) == 0);
         }
         const auto [f, level] = listen(hz > 0);
         QVERIFY(hz > 0 ? level > 0.01 && std::fabs(f - hz) < hz * 0.005 : level < 0.002);
@@ -201,26 +168,24 @@ private slots:
     // A flood of wand requests and one of MIDI keys at once lose no key's release: afterwards all is silent and
     // every ball dark again.
     void floodsLoseNoNoteOff() {
-        const QList<int> dark = fullColours();
+        const auto lattice = [this] { return picture().copy(0, 0, 9999, mControls["stop all"].y() - 24); }; // no clock
+        const QImage dark = lattice();
         std::atomic<int> sent{0};
-        std::atomic<bool> stop{false};
-        flood("04A3B2C1DB", sent, stop);
+        flood("04A3B2C1DB", sent);
         QVERIFY(listen(false).second < 0.002);
-        QCOMPARE(fullColours(), dark);
+        QCOMPARE(lattice(), dark);
     }
 
     // Quitting takes about a second at most amid both floods (the wand toggling a ball); the log stays small.
     void quitDuringFloodSavesGeometry() {
         const qint64 logged = QFile(mConfig + "/log.txt").size();
         std::atomic<int> sent{0};
-        std::atomic<bool> stop{false};
-        std::thread floods([&] { flood("04A3B2C1DA", sent, stop); });
+        std::thread floods([&] { flood("04A3B2C1DA", sent); });
         QTRY_VERIFY_WITH_TIMEOUT(sent > 60000, 20000);
         const QDeadlineTimer limit(20000);
         QCOMPARE(QProcess::execute("xdotool", {"key", "ctrl+q"}), 0);
         const qint64 ms = mArbor.waitForFinished(20000) ? 20000 - limit.remainingTime() : -1;
         const qint64 grown = QFile(mConfig + "/log.txt").size() - logged;
-        stop = true;
         floods.join();
         QVERIFY2(ms >= 0 && ms < 1500 && mArbor.exitCode() == 0 && grown < 100000,
                  qPrintable(QString("quit after %1 ms, log grew by %2 bytes").arg(ms).arg(grown)));
