@@ -120,11 +120,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(mLog->contains("dropped") && mLog->lines("W ").size() <= 2, 3000);
     }
 
-    // The device going away is reported once; the input connects again when it returns. Closing it releases what it holds.
+    // The device going away is reported once and releases the keys it held; the input connects again when it returns. Closing it
+    // releases what it holds.
     void device()
     {
+        send("90 3C 7F");
+        QTRY_VERIFY(played().endsWith("+1/1"));
         mKeys.reset();
-        QTRY_VERIFY_WITH_TIMEOUT(!mInput.port().isConnected(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!mInput.port().isConnected() && played().endsWith("-1/1"), 3000);
         mKeys.reset(new RtMidiOut(RtMidi::UNIX_JACK, "Keys"));
         mKeys->openVirtualPort("out");
         QTRY_VERIFY_WITH_TIMEOUT(mInput.port().isConnected(), 3000);
