@@ -26,6 +26,8 @@ MidiInput::MidiInput(PdPlayer& engine, QObject* parent)
 {
     mReport.setInterval(REPORT_MS);
     connect(&mReport, &QTimer::timeout, this, &MidiInput::reportDropped);
+    // A device that went away leaves no key sounding.
+    connect(&mPort, &MidiPort::closedForReopen, this, &MidiInput::releaseAll, Qt::DirectConnection);
 }
 
 MidiInput::~MidiInput()
@@ -53,9 +55,7 @@ void MidiInput::term()
 {
     mReport.stop();
     mPort.term(); // RtMidi's thread has ended: this thread may queue now
-    for (int key = 0; key < 128; ++key)
-        if (mSounding[key])
-            release(key);
+    releaseAll();
     reportDropped();
     mMap = nullptr;
 }
@@ -124,6 +124,14 @@ void MidiInput::release(int key)
     queue(ArborNoteEvent(ArborEvent::NoteOff, note->path(), 0.0f));
 }
 
+void MidiInput::releaseAll()
+{
+    mPedal = false;
+    for (int key = 0; key < 128; ++key)
+        if (mSounding[key])
+            release(key);
+}
+
 void MidiInput::pedal(bool down)
 {
     const bool rose = mPedal && !down;
@@ -161,7 +169,7 @@ void MidiInput::program(int number)
 
 bool MidiInput::admit()
 {
-    if (PdMessageBuffer::MAX_CHUNKS - pending() > RESERVE)
+    if (PdMessageBuffer::MAX_CHUNKS - mEngine.midiChunksPending() > RESERVE)
         return true;
     mDropped.fetch_add(1, std::memory_order_relaxed);
     return false;
@@ -170,19 +178,6 @@ bool MidiInput::admit()
 void MidiInput::queue(const ArborEvent& event)
 {
     mEngine.queueEventMidi(&event);
-    pending(); // after the write: the block count it saw comes before the drain that takes it
-    ++mQueuedNow;
-}
-
-int MidiInput::pending()
-{
-    const std::uint64_t block = mEngine.blockCount();
-    if (block != mBlock) {
-        mQueuedBefore = block == mBlock + 1 ? mQueuedNow : 0;
-        mQueuedNow = 0;
-        mBlock = block;
-    }
-    return mQueuedBefore + mQueuedNow;
 }
 
 void MidiInput::reportDropped()

@@ -70,8 +70,9 @@ private:
     // Room for one more message besides the owed releases; counts a drop.
     bool admit();
     void queue(const ArborEvent& event);
-    // Chunks queued that the engine may not have taken yet.
-    int pending();
+    // Releases every key this input holds; only while no callback can run
+    // (the port closed).
+    void releaseAll();
     void reportDropped();
 
     PdPlayer& mEngine;
@@ -85,11 +86,6 @@ private:
     bool mSustained[128] = {}; // released while the pedal is down
     bool mPedal = false;
     int mLastProgram = -1;
-    // The engine drains the ring whole at the start of each block: what was
-    // queued while it counted block b is gone once it begins block b + 2.
-    std::uint64_t mBlock = 0;
-    int mQueuedNow = 0;    // since the engine began block mBlock
-    int mQueuedBefore = 0; // while it counted mBlock - 1
 
     std::atomic<std::uint32_t> mDropped {0};
 };

@@ -118,6 +118,7 @@ void MidiPort::reopen()
     const bool wasConnected = mConnected;
     const int index = mDevice.isEmpty() ? -1 : indexOf(mDevice);
     mMidi->closePort();
+    emit closedForReopen();
     // Whether it worked shows in the errors reported meanwhile: RtMidi's
     // JACK API never calls a port of its own open.
     mFailed = false;

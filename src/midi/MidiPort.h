@@ -61,6 +61,9 @@ public:
 signals:
     // The chosen device went away or came back.
     void connectedChanged(bool connected);
+    // Emitted (on the GUI thread, before the port opens again) whenever the
+    // port was closed to be reopened: no RtMidi callback runs meanwhile.
+    void closedForReopen();
 
 private:
     void reopen();

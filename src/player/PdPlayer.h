@@ -81,6 +81,10 @@ public:
     void setOutput(AudioOutput* output) { mOutput = output; }
     AudioOutput* output() const { return mOutput; }
 
+    // Chunks waiting in the MIDI ring (any thread; a snapshot, exact for its
+    // producer: the audio thread only ever takes chunks away).
+    int midiChunksPending() const { return mMidiBuffer.pendingBytes() / int(sizeof(PdMessageBuffer::Chunk)); }
+
     // Blocks the audio thread began (each processEvents is one); any thread.
     std::uint64_t blockCount() const { return mBlocks.load(std::memory_order_acquire); }
 
