@@ -137,7 +137,8 @@ void MidiPort::reopen()
         qWarning().noquote() << QStringLiteral("MIDI device \"%1\" is not there; \"%2\" stays open and connects to it when it returns.")
                                     .arg(mDevice, mPortName);
     }
-    if (wasConnected != mConnected)
+    // A switch from one device to another is a connection too.
+    if (wasConnected != mConnected || mConnected)
         emit connectedChanged(mConnected);
 }
 

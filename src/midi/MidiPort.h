@@ -59,7 +59,8 @@ public:
     static RtMidi::Api chooseApi(const QString& option);
 
 signals:
-    // The chosen device went away or came back.
+    // The chosen device went away, or the port connected to a device (one
+    // that came back, or another one).
     void connectedChanged(bool connected);
     // Emitted (on the GUI thread, before the port opens again) whenever the
     // port was closed to be reopened: no RtMidi callback runs meanwhile.
