@@ -4,6 +4,8 @@
 #include "ArborEvent.h"
 #include "AudioOutput.h"
 #include "MainWindow.h"
+#include "MidiInput.h"
+#include "MidiOutput.h"
 #include "NoteNames.h"
 #include "PdPlayer.h"
 #include "Settings.h"
@@ -46,9 +48,11 @@ OptionsDialog::OptionsDialog(QWidget* parent, AudioOutput* output)
     : QDialog(parent)
     , mOutput(output)
 {
-    if (!mOutput) {
-        if (VudiruArborApplication* app = arborApp())
+    if (VudiruArborApplication* app = arborApp()) {
+        if (!mOutput)
             mOutput = app->output();
+        mMidiInput = app->midiInput();
+        mMidiOutput = app->midiOutput();
     }
 
     setWindowFlags(Qt::Tool);
@@ -71,6 +75,7 @@ OptionsDialog::OptionsDialog(QWidget* parent, AudioOutput* output)
     layout->addWidget(buttons);
 
     mTabWidget->addTab(buildOptionsPage(), tr("Options"));
+    mTabWidget->addTab(buildMidiPage(), tr("MIDI"));
     mTabWidget->addTab(buildUpdatePage(), tr("Update"));
     mTabWidget->addTab(buildAboutPage(), tr("About"));
 
@@ -156,6 +161,86 @@ QWidget* OptionsDialog::buildOptionsPage()
             &OptionsDialog::onCalibrationFreqEditValueChanged);
     connect(mOneOneNoteMenu, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &OptionsDialog::onOneOneNoteChanged);
+    return page;
+}
+
+QList<QPair<QString, QString>> OptionsDialog::deviceEntries(const MidiPort* port, const QString& chosen)
+{
+    QList<QPair<QString, QString>> entries{{tr("None"), QString()}};
+    const QStringList devices = port ? port->devices() : QStringList();
+    for (const QString& device : devices)
+        entries.append({device, device});
+    // A chosen device that is not plugged in stays chosen (by name).
+    if (!chosen.isEmpty() && !devices.contains(chosen))
+        entries.append({tr("%1 (not connected)").arg(chosen), chosen});
+    return entries;
+}
+
+QComboBox* OptionsDialog::addMidiRow(QGridLayout* grid, const QString& label, const char* name, const QString& tip,
+                                     const QList<QPair<QString, QString>>& entries, const QString& current)
+{
+    const int row = grid->rowCount();
+    auto* text = new QLabel(label);
+    text->setToolTip(tip);
+    grid->addWidget(text, row, 0);
+    auto* menu = new QComboBox;
+    menu->setObjectName(QLatin1String(name));
+    menu->setToolTip(tip);
+    menu->setMaximumWidth(250);
+    for (const auto& entry : entries)
+        menu->addItem(entry.first, entry.second);
+    menu->setCurrentIndex(qMax(0, menu->findData(current)));
+    auto* line = new QHBoxLayout;
+    line->setSpacing(6);
+    line->addWidget(menu);
+    line->addStretch();
+    grid->addLayout(line, row, 1);
+    connect(menu, QOverload<int>::of(&QComboBox::activated), this, &OptionsDialog::onMidiChoiceActivated);
+    return menu;
+}
+
+QWidget* OptionsDialog::buildMidiPage()
+{
+    const Settings* settings = ArborContext::settings();
+    auto* page = new QWidget;
+    auto* grid = new QGridLayout(page);
+    grid->setContentsMargins(12, 12, 12, 12);
+    grid->setVerticalSpacing(6);
+    addMidiRow(grid, tr("Keyboard in"), "midiInputMenu",
+               tr("The MIDI keyboard or controller that plays the lattice: each key sounds its ball while you "
+                  "hold it, as set in midi_map.json in the settings folder. Other programs can also play "
+                  "into \"Arbor in\"."),
+               deviceEntries(mMidiInput ? &mMidiInput->port() : nullptr, settings->mMidiInput),
+               settings->mMidiInput);
+    addMidiRow(grid, tr("Synth out"), "midiOutputMenu",
+               tr("A synth that plays along in just intonation: every ball that sounds is sent to it at its "
+                  "exact pitch. Other programs can also listen to \"Arbor out\"."),
+               deviceEntries(mMidiOutput ? &mMidiOutput->port() : nullptr, settings->mMidiOutput),
+               settings->mMidiOutput);
+    addMidiRow(grid, tr("Port system"), "midiApiMenu",
+               tr("Where MIDI devices are found: ALSA for keyboards and synths on this computer, JACK when you "
+                  "play through a JACK server. Automatic takes ALSA where there is one. A change applies the "
+                  "next time Arbor starts."),
+               {{tr("Automatic"), QStringLiteral("auto")}, {tr("ALSA"), QStringLiteral("alsa")},
+                {tr("JACK"), QStringLiteral("jack")}},
+               settings->mMidiApi);
+    mMidiRestartLabel = new QLabel(tr("Applies at the next start."), page);
+    mMidiRestartLabel->setObjectName(QStringLiteral("midiRestartLabel"));
+    mMidiRestartLabel->hide();
+    static_cast<QBoxLayout*>(grid->itemAtPosition(grid->rowCount() - 1, 1)->layout())->insertWidget(1, mMidiRestartLabel);
+    addMidiRow(grid, tr("Output mode"), "midiOutModeMenu",
+               tr("How the synth is told the exact pitches. MPE: each note on a channel of its own, bent to "
+                  "its pitch; for MPE synths and for any synth that bends each channel. MIDI Tuning Standard: "
+                  "each key is retuned before it plays; for synths that accept tuning messages."),
+               {{tr("MPE"), QStringLiteral("mpe")}, {tr("MIDI Tuning Standard"), QStringLiteral("mts")}},
+               settings->mMidiOutMode);
+    addMidiRow(grid, tr("Bend range"), "midiBendRangeMenu",
+               tr("How far the synth's pitch bend reaches in MPE mode. 2 semitones tunes most finely. Pick 48 "
+                  "only when the synth ignores the range Arbor sends, so that its notes come out of tune, "
+                  "and set the synth itself to 48 semitones."),
+               {{tr("2 semitones"), QStringLiteral("2")}, {tr("48 semitones"), QStringLiteral("48")}},
+               QString::number(settings->mMidiBendRange));
+    grid->addItem(new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0);
     return page;
 }
 
@@ -297,6 +382,38 @@ void OptionsDialog::onOneOneNoteChanged(int index)
     queueBaseFrequency(settings->mBaseFrequency);
     qDebug() << "New base frequency" << settings->mBaseFrequency << "for note" << settings->mBaseNote;
     emit baseNoteChanged();
+}
+
+// Each choice is stored by name and applied at once; the port system only
+// at the next start.
+void OptionsDialog::onMidiChoiceActivated()
+{
+    auto* menu = qobject_cast<QComboBox*>(sender());
+    if (!menu)
+        return;
+    Settings* settings = ArborContext::settings();
+    const QString value = menu->currentData().toString();
+    const QString name = menu->objectName();
+    if (name == QLatin1String("midiInputMenu")) {
+        settings->mMidiInput = value;
+        if (mMidiInput)
+            mMidiInput->port().setDevice(value);
+    } else if (name == QLatin1String("midiOutputMenu")) {
+        settings->mMidiOutput = value;
+        if (mMidiOutput)
+            mMidiOutput->port().setDevice(value);
+    } else if (name == QLatin1String("midiApiMenu")) {
+        settings->mMidiApi = value;
+        mMidiRestartLabel->show();
+    } else if (name == QLatin1String("midiOutModeMenu")) {
+        settings->mMidiOutMode = value;
+        if (mMidiOutput)
+            mMidiOutput->setMode(MidiOutput::modeFromOption(value));
+    } else if (name == QLatin1String("midiBendRangeMenu")) {
+        settings->mMidiBendRange = value.toInt();
+        if (mMidiOutput)
+            mMidiOutput->setBendRange(settings->mMidiBendRange);
+    }
 }
 
 void OptionsDialog::onUpdateCheckFrequencyActivated(int index)

@@ -2,19 +2,24 @@
 
 #include <QDialog>
 #include <QList>
+#include <QPair>
 #include <QPoint>
 #include <QStringList>
 
 class AudioOutput;
+class MidiInput;
+class MidiOutput;
+class MidiPort;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QPushButton;
 class QSpinBox;
 class QTabWidget;
 
 // The floating options window: audio device, A4 calibration and the note
-// of 1/1; the automatic update-check interval and a manual check; and the
-// About text. Every edit takes effect at once (options document and, for
+// of 1/1; the MIDI devices, port system and output mode; the automatic
+// update-check interval and a manual check; and the About text. Every edit takes effect at once (options document and, for
 // the base frequency, an event to the sound engine); the only button is
 // Close.
 class OptionsDialog : public QDialog
@@ -46,6 +51,7 @@ public slots:
     void onOneOneNoteChanged(int index);
     void onUpdateCheckFrequencyActivated(int index);
     void onUpdateButtonClicked();
+    void onMidiChoiceActivated();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -53,6 +59,10 @@ protected:
 private:
     void buildNoteTable();
     QWidget* buildOptionsPage();
+    QWidget* buildMidiPage();
+    QComboBox* addMidiRow(QGridLayout* grid, const QString& label, const char* name, const QString& tip,
+                          const QList<QPair<QString, QString>>& entries, const QString& current);
+    static QList<QPair<QString, QString>> deviceEntries(const MidiPort* port, const QString& chosen);
     QWidget* buildUpdatePage();
     QWidget* buildAboutPage();
     float baseFrequencyFor(int calibration, int noteIndex) const;
@@ -62,6 +72,9 @@ private:
     QTabWidget* mTabWidget = nullptr;
     QComboBox* mAudioDeviceMenu = nullptr;
     QComboBox* mUpdateIntervalBox = nullptr;
+    MidiInput* mMidiInput = nullptr;
+    MidiOutput* mMidiOutput = nullptr;
+    QLabel* mMidiRestartLabel = nullptr;
     QComboBox* mOneOneNoteMenu = nullptr;
     QSpinBox* mCalibrationSpinBox = nullptr;
     QLabel* mAboutLabel = nullptr;

@@ -381,8 +381,24 @@ void VudiruArborApplication::initMidiMap()
 
 void VudiruArborApplication::startMidi()
 {
-    // Each port logs why it cannot open (no ALSA sequencer, no JACK server).
-    mMidiInput.init(mSettings.mMidiApi, mSettings.mMidiInput, &mMidiMap);
+    const bool input = mMidiInput.init(mSettings.mMidiApi, mSettings.mMidiInput, &mMidiMap);
+    connect(&mPlayer, &PdPlayer::noteToggled, &mMidiOutput, &MidiOutput::onNoteToggled, Qt::QueuedConnection);
+    connect(&mPlayer, &PdPlayer::baseFrequencyChanged, &mMidiOutput, &MidiOutput::onBaseFrequencyChanged,
+            Qt::QueuedConnection);
+    const bool output = mMidiOutput.init(mSettings.mMidiApi, mSettings.mMidiOutput,
+                                         MidiOutput::modeFromOption(mSettings.mMidiOutMode),
+                                         mSettings.mMidiBendRange, mSettings.mBaseFrequency);
+    if (input && output)
+        return;
+    // No ALSA sequencer, no JACK server: the program runs on without MIDI.
+    const bool jack = MidiPort::chooseApi(mSettings.mMidiApi) == RtMidi::UNIX_JACK;
+    qWarning().noquote() << QStringLiteral("%1 is off: the %2 port system is not there (%3). The port system "
+                                           "is chosen on the MIDI page of the options.")
+                                .arg(input ? QStringLiteral("MIDI output") : output ? QStringLiteral("MIDI input")
+                                                                                    : QStringLiteral("MIDI"),
+                                     jack ? QStringLiteral("JACK") : QStringLiteral("ALSA"),
+                                     jack ? QStringLiteral("is a JACK server running?")
+                                          : QStringLiteral("does this computer have an ALSA sequencer?"));
 }
 
 void VudiruArborApplication::syncToSettings()
@@ -421,6 +437,7 @@ void VudiruArborApplication::term()
     mMidiInput.term();
     mArbor.term();
     mPlayer.term();
+    mMidiOutput.term(); // note-offs for everything it sent
     mOutput.term();
     saveSettings();
     qInstallMessageHandler(nullptr);

@@ -4,6 +4,7 @@
 #include "ArborVersion.h"
 #include "MidiInput.h"
 #include "MidiMap.h"
+#include "MidiOutput.h"
 #include "PaAudioOutput.h"
 #include "PdPlayer.h"
 #include "Settings.h"
@@ -53,6 +54,7 @@ public:
     Settings* settings() { return &mSettings; }
     MidiMap* midiMap() { return &mMidiMap; }
     MidiInput* midiInput() { return &mMidiInput; }
+    MidiOutput* midiOutput() { return &mMidiOutput; }
     // Null until the main window was created during init().
     QMainWindow* mainWindow() const { return mMainWindow; }
 
@@ -130,6 +132,7 @@ private:
     Settings mSettings;
     MidiMap mMidiMap;
     MidiInput mMidiInput{mPlayer}; // writes into the engine's MIDI ring: stopped before the engine
+    MidiOutput mMidiOutput;
     QSet<QString> mFlags;
     QString mRecordPath;   // from "--record FILE": recorded from start-up
     QFile mLogFile;
