@@ -390,13 +390,16 @@ void VudiruArborApplication::startMidi()
                                          mSettings.mMidiBendRange, mSettings.mBaseFrequency);
     if (input && output)
         return;
-    // No ALSA sequencer, no JACK server: the program runs on without MIDI.
+    // No ALSA sequencer, no JACK server: one line, and the program runs on
+    // without MIDI. The ports' own reasons are debug lines.
     const bool jack = MidiPort::chooseApi(mSettings.mMidiApi) == RtMidi::UNIX_JACK;
-    qWarning().noquote() << QStringLiteral("%1 is off: the %2 port system is not there (%3). The port system "
-                                           "is chosen on the MIDI page of the options.")
-                                .arg(input ? QStringLiteral("MIDI output") : output ? QStringLiteral("MIDI input")
-                                                                                    : QStringLiteral("MIDI"),
-                                     jack ? QStringLiteral("JACK") : QStringLiteral("ALSA"),
+    const QString ports = input    ? QStringLiteral("\"Arbor out\"")
+                          : output ? QStringLiteral("\"Arbor in\"")
+                                   : QStringLiteral("\"Arbor in\" and \"Arbor out\"");
+    qWarning().noquote() << QStringLiteral("MIDI is off: %1 could not be opened on the %2 port system (%3). The "
+                                           "port system is chosen on the MIDI page of the options; the argument "
+                                           "\"midiport\" shows the details in the diagnostics window.")
+                                .arg(ports, jack ? QStringLiteral("JACK") : QStringLiteral("ALSA"),
                                      jack ? QStringLiteral("is a JACK server running?")
                                           : QStringLiteral("does this computer have an ALSA sequencer?"));
 }

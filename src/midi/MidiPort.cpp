@@ -42,7 +42,7 @@ bool MidiPort::init(const QString& api, const QString& device)
             mMidi = mOut.get();
         }
     } catch (const RtMidiError& error) {
-        qWarning().noquote() << QStringLiteral("MIDI is off: the %1 port system could not be used (%2).")
+        qDebug().noquote() << QStringLiteral("MIDI is off: the %1 port system could not be used (%2).")
                                     .arg(QString::fromStdString(RtMidi::getApiDisplayName(chosen)),
                                          QString::fromStdString(error.getMessage()));
         return false;
@@ -50,7 +50,9 @@ bool MidiPort::init(const QString& api, const QString& device)
     mApi = chosen;
     mMidi->setErrorCallback(&MidiPort::onError, this);
     mDevice = device;
+    mStarting = true; // what goes wrong now the caller reports, once for all ports
     reopen();
+    mStarting = false;
     mWatch.start();
     return isOpen();
 }
@@ -155,10 +157,10 @@ void MidiPort::onError(RtMidiError::Type type, const std::string& text, void* se
 {
     auto* port = static_cast<MidiPort*>(self);
     const QString line = QStringLiteral("MIDI (%1): %2").arg(port->mPortName, QString::fromStdString(text));
-    if (type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING) {
-        qDebug().noquote() << line;
-    } else {
-        port->mFailed = true;
+    const bool failed = type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING;
+    port->mFailed = port->mFailed || failed;
+    if (failed && !port->mStarting)
         qWarning().noquote() << line;
-    }
+    else
+        qDebug().noquote() << line;
 }

@@ -31,8 +31,9 @@ public:
     ~MidiPort() override;
 
     // Creates the RtMidi object for `api` ("auto", "alsa" or "jack") and
-    // opens the port, connected to `device` when it is listed. False, with a
-    // log line, when no port system could be used.
+    // opens the port, connected to `device` when it is listed. False when
+    // the port could not be opened; the reasons are debug lines, and the
+    // caller tells the user once for all its ports.
     bool init(const QString& api, const QString& device);
     void term();
 
@@ -77,6 +78,7 @@ private:
     QString mDevice;
     bool mOpen = false;
     bool mFailed = false; // an error was reported since the last reopen
+    bool mStarting = false; // within init: errors are debug lines
     bool mConnected = false;
     bool mMissingReported = false;
     std::unique_ptr<RtMidiIn> mIn;
