@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include "ArborView.h"
 #include "MainWindow.h"
@@ -173,7 +174,9 @@ bool VudiruArborApplication::init()
     initMidiMap();
     createMainWindow();
     syncFromSettings();
-    startMidi();
+    // Opening the MIDI ports (a JACK client each) takes some 15-30 ms: the
+    // window is shown first.
+    QTimer::singleShot(0, this, &VudiruArborApplication::startMidi);
     QString recordError;
     if (!mRecordPath.isEmpty() && !mOutput.recorder()->start(mRecordPath, &recordError))
         qCritical().noquote() << recordError;

@@ -86,7 +86,8 @@ public:
     static QStringList shellPatchNames();
     void syncFromSettings();
     // The MIDI map for the lattice, and the MIDI ports (after the engine and
-    // the lattice). What cannot start is logged and costs only MIDI.
+    // the lattice, once the window shows). What cannot start is logged and
+    // costs only MIDI.
     void initMidiMap();
     void startMidi();
     // Brings the saved main window size within the available area of the
