@@ -274,23 +274,14 @@ void PaAudioOutput::term()
     }
 }
 
-void PaAudioOutput::renderTicks(PdPlayer* player, float* output, unsigned long ticks, bool muted)
+void PaAudioOutput::renderTicks(PdPlayer* player, float* output, unsigned long ticks)
 {
     if (ticks == 0)
         return;
     if (player && player->isPatchOpen())
         libpd_process_float(int(ticks), nullptr, output); // muted too: the patch keeps running
-    if (!player || !player->isPatchOpen() || muted)
+    else
         std::memset(output, 0, ticks * TICK * CHANNELS * sizeof(float));
-}
-
-void PaAudioOutput::renderBlock(PdPlayer* player, float* output, unsigned long frameCount, bool muted)
-{
-    if (player)
-        player->processEvents();
-    const unsigned long ticks = frameCount / TICK;
-    renderTicks(player, output, ticks, muted);
-    std::memset(output + ticks * TICK * CHANNELS, 0, (frameCount - ticks * TICK) * CHANNELS * sizeof(float));
 }
 
 void PaAudioOutput::mute()
@@ -313,10 +304,10 @@ void PaAudioOutput::Gate::render(float* output, unsigned long frameCount)
     std::memcpy(output, mRest + (TICK - mRestFrames) * CHANNELS, carried * CHANNELS * sizeof(float));
     mRestFrames -= carried;
     const unsigned long ticks = (frameCount - carried) / TICK;
-    renderTicks(player, output + carried * CHANNELS, ticks, false); // muting fades below
+    renderTicks(player, output + carried * CHANNELS, ticks); // muting fades below
     const unsigned long done = carried + ticks * TICK;
     if (done < frameCount) {
-        renderTicks(player, mRest, 1, false);
+        renderTicks(player, mRest, 1);
         std::memcpy(output + done * CHANNELS, mRest, (frameCount - done) * CHANNELS * sizeof(float));
         mRestFrames = TICK - (frameCount - done);
     }

@@ -4,8 +4,8 @@
 
 #include "AudioOutput.h"
 #include "DistinctPaths.h"
-#include "PaAudioOutput.h"
 #include "PaApi.h"
+#include "PaAudioOutput.h"
 #include "PdPlayer.h"
 
 #include <QtTest> // with all of Qt Core
@@ -95,18 +95,6 @@ inline void beside(const std::function<void()>& work, const std::function<void()
     other.join();
 }
 
-// Renders `blocks` blocks of 256 frames as the audio callback does; returns the left channel.
-inline std::vector<float> render(PdPlayer& player, int blocks, bool muted = false)
-{
-    std::vector<float> left, block(512);
-    for (int b = 0; b < blocks; ++b) {
-        PaAudioOutput::renderBlock(&player, block.data(), 256, muted);
-        for (std::size_t i = 0; i < 512; i += 2)
-            left.push_back(block[i]);
-    }
-    return left;
-}
-
 inline float peak(const std::vector<float>& s, std::size_t from = 0)
 {
     return std::accumulate(s.begin() + long(from), s.end(), 0.0f, [](float p, float x) { return std::max(p, std::abs(x)); });
@@ -157,8 +145,22 @@ public:
     PaError startStream(PaStream*) override { return call("start"); }
     PaError stopStream(PaStream*) override { return call("stop"); }
     PaError closeStream(PaStream*) override { return call("close", "close"); }
-};
 
+    // Calls the open stream back `blocks` times for `frames` frames, as PortAudio does; returns the left channel. Junk (9.0) stands
+    // for samples not rendered and for the blocks of a callback that asks to end its stream.
+    std::vector<float> render(int blocks, unsigned long frames = 256)
+    {
+        std::vector<float> left, block(frames * 2);
+        for (int b = 0; b < blocks; ++b) {
+            std::fill(block.begin(), block.end(), 9.0f);
+            if (mCallback(nullptr, block.data(), frames, nullptr, 0, mUserData) != paContinue)
+                std::fill(block.begin(), block.end(), 9.0f);
+            for (std::size_t i = 0; i < block.size(); i += 2)
+                left.push_back(block[i]);
+        }
+        return left;
+    }
+};
 // Level in dB of what is left of `s` after a least-squares fit of a sine per frequency in `notes`, against the weakest of them.
 inline double offNoteLevel(const std::vector<float>& s, const std::vector<double>& notes)
 {
