@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 #include "z_libpd.h"
@@ -171,6 +172,16 @@ bool PaAudioOutput::selectDevice(int deviceIndex)
                << "frames per buffer:" << mFramesPerBuffer << "sample rate:" << rate << "channel count:" << CHANNELS;
     if (mPlayer)
         mPlayer->initAudio(CHANNELS, int(rate));
+    const PaHostApiInfo* host = mApi->hostApiInfo(info->hostApi);
+    if (host && host->type == paALSA) {
+        // PortAudio's ALSA wakes once a period. Left to itself it makes the
+        // period two blocks for this latency, and then calls back twice in
+        // a row every other block time: a note asked for just after a pair
+        // waits up to two blocks. Periods of one block each: enough of them
+        // to fill the buffer the latency asks for.
+        const int blocks = int(std::lround(out.suggestedLatency * rate / mFramesPerBuffer));
+        mApi->setAlsaPeriods(std::max(2, blocks + 1));
+    }
 
     mGate = new Gate;
     mGate->mOutput = this;

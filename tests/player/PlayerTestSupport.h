@@ -112,6 +112,7 @@ public:
                                {1, paJACK, "JACK Audio Connection Kit", 0, 0, 0}};
     QMap<QString, int> mSet {{"default", 1}, {"count", 5}}; // what a call returns: its error, or these values
     QStringList mTrace;
+    int mPeriods = 0; // set for ALSA
     PaStreamCallback* mCallback = nullptr;
     void* mUserData = nullptr;
 
@@ -138,13 +139,15 @@ public:
         mUserData = user;
         *stream = this;
         const bool usual = !in && out->channelCount == 2 && out->sampleFormat == paFloat32 && qFuzzyCompare(out->suggestedLatency, 0.02)
-                           && frames == 256 && flags == paNoFlag && !out->hostApiSpecificStreamInfo;
+                           && frames == 256 && flags == paNoFlag && !out->hostApiSpecificStreamInfo
+                           && (mHosts[mDevices[out->device].hostApi].type != paALSA || mPeriods == 4); // one block each (20 ms)
         return call("open", QStringLiteral("open %1 %2%3").arg(out->device).arg(rate).arg(usual ? "" : " unusual"));
     }
     const PaStreamInfo* streamInfo(PaStream*) override { return nullptr; }
     PaError startStream(PaStream*) override { return call("start"); }
     PaError stopStream(PaStream*) override { return call("stop"); }
     PaError closeStream(PaStream*) override { return call("close", "close"); }
+    PaError setAlsaPeriods(int periods) override { return mPeriods = periods, call("periods"); }
 
     // Calls the open stream back `blocks` times for `frames` frames, as PortAudio does; returns the left channel. Junk (9.0) stands
     // for samples not rendered and for the blocks of a callback that asks to end its stream.
