@@ -32,6 +32,17 @@ inline QJsonDocument jsonOf(const uint8_t* data, size_t size)
 {
     return QJsonDocument::fromJson(bytesOf(data, size));
 }
+
+// What a fresh document (or node) of type T writes after reading `json`.
+template <typename T>
+QJsonObject rewritten(const QJsonObject& json)
+{
+    T node;
+    node.read(json);
+    QJsonObject out;
+    node.write(out);
+    return out;
+}
 } // namespace FuzzSupport
 
 // A target that reads JSON defines ARBOR_FUZZ_READS_JSON before including this.

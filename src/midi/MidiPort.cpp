@@ -61,6 +61,7 @@ void MidiPort::term()
     if (mMidi)
         mMidi->closePort();
     mMidi = nullptr;
+    mOpen = false;
     mIn.reset();
     mOut.reset();
     mApi = RtMidi::UNSPECIFIED;
@@ -69,7 +70,7 @@ void MidiPort::term()
 
 bool MidiPort::isOpen() const
 {
-    return mMidi && mMidi->isPortOpen();
+    return mMidi && mOpen;
 }
 
 QString MidiPort::apiName() const
@@ -116,13 +117,16 @@ void MidiPort::reopen()
         return;
     const bool wasConnected = mConnected;
     const int index = mDevice.isEmpty() ? -1 : indexOf(mDevice);
-    if (mMidi->isPortOpen())
-        mMidi->closePort();
+    mMidi->closePort();
+    // Whether it worked shows in the errors reported meanwhile: RtMidi's
+    // JACK API never calls a port of its own open.
+    mFailed = false;
     if (index >= 0)
         mMidi->openPort(unsigned(index), mPortName.toStdString());
     else
         mMidi->openVirtualPort(mPortName.toStdString());
-    mConnected = index >= 0 && mMidi->isPortOpen();
+    mOpen = !mFailed;
+    mConnected = index >= 0 && mOpen;
     if (mConnected) {
         mMissingReported = false;
         qWarning().noquote() << QStringLiteral("MIDI %1 connected to \"%2\".")
@@ -147,10 +151,12 @@ void MidiPort::watch()
 
 void MidiPort::onError(RtMidiError::Type type, const std::string& text, void* self)
 {
-    const auto* port = static_cast<MidiPort*>(self);
+    auto* port = static_cast<MidiPort*>(self);
     const QString line = QStringLiteral("MIDI (%1): %2").arg(port->mPortName, QString::fromStdString(text));
-    if (type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING)
+    if (type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING) {
         qDebug().noquote() << line;
-    else
+    } else {
+        port->mFailed = true;
         qWarning().noquote() << line;
+    }
 }

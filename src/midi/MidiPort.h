@@ -71,6 +71,8 @@ private:
     Direction mDirection;
     QString mPortName;
     QString mDevice;
+    bool mOpen = false;
+    bool mFailed = false; // an error was reported since the last reopen
     bool mConnected = false;
     bool mMissingReported = false;
     std::unique_ptr<RtMidiIn> mIn;

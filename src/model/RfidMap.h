@@ -7,14 +7,14 @@
 #include <QString>
 
 class ArborEvent;
-class QJsonValue;
 
 // The wand's tag map, "rfid_map.json" in the config folder: each member name
 // is a tag text (only its first 10 characters count, in any letter case), each
-// member value an object {"event": <type number>, "value": <number or path>}.
-// A "value" string starting with "/" makes the entry a note toggle of that
-// lattice path. The program never rewrites the file: it is created (as an
-// empty object) only when missing.
+// member value an object {"event": <type number>, "value": <number or path>}
+// (read by MappedEvent). A "value" string starting with "/" makes the entry a
+// note toggle of that lattice path, or a NoteOn/NoteOff with "event" 21/22.
+// The program never rewrites the file: it is created (as an empty object)
+// only when missing.
 //
 // Created, read and used by the wand thread only. The map owns its events;
 // lookup() hands out plain pointers that stay valid while the map lives.
@@ -26,9 +26,6 @@ public:
     static constexpr int KEY_LENGTH = 10;
     // Files above this size are refused (a sculpture has a few hundred tags).
     static constexpr qint64 MAX_FILE_SIZE = 4 * 1024 * 1024;
-    // Type given to entries whose "event" number does not fit an int.
-    static constexpr int UNKNOWN_TYPE = -1;
-
     explicit RfidMap(QObject* parent = nullptr);
     ~RfidMap() override;
 
@@ -49,8 +46,5 @@ public:
     static QString keyFor(const QString& memberName);
 
 private:
-    int typeFromJson(const QString& key, const QJsonValue& value) const;
-    float valueFromJson(const QString& key, const QJsonValue& value) const;
-
     QHash<QString, QSharedPointer<ArborEvent>> mEvents;
 };

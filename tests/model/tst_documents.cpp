@@ -1,4 +1,9 @@
+#include "Arbor.h"
+#include "ArborEvent.h"
+#include "ArborRatio.h"
+#include "MidiMap.h"
 #include "ModelFixture.h"
+#include "RfidMap.h"
 #include "Settings.h"
 
 #include <csignal>
@@ -10,14 +15,16 @@ namespace {
 const char* const DEFAULTS = R"({"audioDevice": -1, "framesPerBuffer": 256, "baseFrequency": 440,
     "calibrationFrequency": 440, "baseNote": "A 4", "masterVolume": 0.75, "monophonic": false, "udpPort": 8888,
     "defaultPatch": "Sine.pd", "circlesView": false, "absRelView": 1, "updateCheckInterval": 4, "windowSize": "-1,-1",
-    "tSysLastUpdateCheck": "", "windowPos": "-1,-1", "windowMaximized": false})";
+    "tSysLastUpdateCheck": "", "windowPos": "-1,-1", "windowMaximized": false, "midiInput": "", "midiOutput": "",
+    "midiApi": "auto", "midiOutMode": "mpe", "midiBendRange": 2})";
 
 // Every option away from its default.
 const char* const CHANGED = R"({"audioDevice": 3, "framesPerBuffer": 1024, "baseFrequency": 261.625,
     "calibrationFrequency": 415, "baseNote": "C#3", "masterVolume": 0.5, "monophonic": true, "udpPort": 9999,
     "defaultPatch": "My voice \u00e9.pd", "circlesView": true, "absRelView": 2, "updateCheckInterval": 5,
     "tSysLastUpdateCheck": "Sun Dec 6 19:41:33 2026", "windowSize": "1024,768", "windowPos": "-20,35",
-    "windowMaximized": true})";
+    "windowMaximized": true, "midiInput": "Keys 1", "midiOutput": "Synth", "midiApi": "jack", "midiOutMode": "mts",
+    "midiBendRange": 48})";
 
 // One key read over the defaults, what is written for it then, and whether a
 // value no part of the program can use was replaced with a warning.
@@ -35,17 +42,52 @@ const struct { const char* key; const char* json; QJsonValue written; bool repla
     {"updateCheckInterval", "6", 4, true}, {"updateCheckInterval", "-1", 4, true}, {"updateCheckInterval", "5", 5},
     {"defaultPatch", "\"/../../x/evil.pd\"", "Sine.pd", true}, {"defaultPatch", "\"..\"", "Sine.pd", true},
     {"defaultPatch", "\"a\\\\b.pd\"", "Sine.pd", true}, {"defaultPatch", "\"\"", "Sine.pd", true},
+    {"midiApi", "\"alsa\"", "alsa"}, {"midiApi", "\"ALSA\"", "auto", true}, {"midiOutMode", "\"mts\"", "mts"},
+    {"midiOutMode", "\"\"", "mpe", true}, {"midiBendRange", "48.5", 48}, {"midiBendRange", "12", 2, true},
+};
+
+const QByteArray MIDI_MAP = R"({"note:0": {"event": 1, "value": 1}, "note:127": {"event": 22, "value": "/-2"},
+    "note:060": {"event": 21, "value": "/3"}, "cc:7": {"event": 6, "value": 0}, "program": {"event": 8, "value": -1}})";
+
+// A MIDI map file, what the map writes then (null: the file is refused) and a log line (a regular expression).
+const struct { QByteArray file; const char* written; const char* log; } MIDI_MAPS[] = {
+    {MIDI_MAP, R"({"note:0": {"event": 1, "value": 1}, "note:127": {"event": 22, "value": "/-2"}, "note:60": {"event":
+     21, "value": "/3"}, "cc:7": {"event": 6, "value": 0}, "program": {"event": 8, "value": -1}})",
+     "midi_map.json: 3 keys, 1 controllers, program change bound\\.$"},
+    {R"({"cc:0": {"event": 7, "value": "/3"}})", R"({"cc:0": {"event": 0, "value": "/3"}})", "0 keys, 1 controllers"},
+    {R"({"note:128": {"event": 1}})", "{}", "midi_map.json: member note:128 names no key"},
+    {R"({"cc:-1": {"event": 1}})", "{}", "member cc:-1 names no key"}, {R"({"program ": {}})", "{}", "program  names"},
+    {R"({"cc:3": [1]})", "{}", "midi_map.json: member cc:3 is not an object"},
+    {R"({"note:5": {"event": 21, "value": "/4"}})", "{}", "member note:5 was assigned invalid path /4\\. Ignoring\\.$"},
+    {R"({"cc:7": {"event": 1e10, "value": 1}})", R"({"cc:7": {"event": -1, "value": 1}})",
+     "cc:7 has event number 1e\\+10"},
+    {"[]", nullptr, "midi_map.json is not a JSON object\\. The file is left as it is"},
+    {R"({"note:1": )", nullptr, "midi_map.json is not valid JSON \\(\\w"}, {"", nullptr, "is not valid JSON"},
+    {QByteArray("\xff\xfe\0{", 4), nullptr, "is not valid JSON"},
+    {R"({"p": ")" + QByteArray(int(MidiMap::MAX_FILE_SIZE), 'x') + "\"}", nullptr, "is larger than 4194304 bytes"},
+};
+
+// The default MIDI map of a base note: its root key, "key:ratio" of some keys ("-": unbound), a log line.
+const char* const DEFAULT_SUMMARY = "midi_map.json: 68 keys, 2 controllers, program change bound";
+const struct { const char* note; int root; const char* keys; const char* log = DEFAULT_SUMMARY; } DEFAULT_KEYS[] = {
+    {"A 4", 69, "69:1/1 70:16/15 71:9/8 72:6/5 73:5/4 74:4/3 75:45/32 76:3/2 77:8/5 78:5/3 79:9/5 80:15/8 81:2/1 57:1/2"
+                " 59:5/9 82:13/6 0:- 127:-"},
+    {"C 4", 60, "60:1/1 61:16/15 67:3/2 72:2/1 48:1/2 59:15/16"}, {"C# 3", 49, "49:1/1 61:2/1"}, {"Bb 2", 46, "46:1/1"},
+    {"H 4", 69, "69:1/1 76:3/2", "base note \"H 4\" names no key; the 1/1 plays on key 69"},
 };
 } // namespace
 
-// JSON documents, shown through the options document.
+// JSON documents: the options, the MIDI map, map entries of the tag map.
 class TestDocuments : public QObject {
     Q_OBJECT
     ConfigFolder mConfigFolder;
     const QString mFile = ConfigFolder::file("options.json");
+    const QString mMidiFile = ConfigFolder::file("midi_map.json");
+    Arbor mLattice;
 
 private slots:
-    void cleanup() { QFile::remove(mFile); }
+    void initTestCase() { mLattice.initWithDefaults(); }
+    void cleanup() { QFile::remove(mFile); QFile::remove(mMidiFile); }
 
     void defaultsWrittenThenReadThenSavedOnTerm() {
         Settings s;
@@ -74,7 +116,7 @@ private slots:
         s.read(json(QByteArray("{\"") + c.key + "\": " + c.json + ", \"circlesView\": true}"));
         const QJsonObject out = written(s);
         QCOMPARE(out.value(c.key), c.written);
-        QVERIFY(out.size() == 16 && out.value("circlesView") == true);   // the other keys are still read
+        QVERIFY(out.size() == 21 && out.value("circlesView") == true);   // the other keys are still read
     }
 
     void slotsStoreValues() {
@@ -132,6 +174,51 @@ private slots:
         s.setFilePath(mFile + ".missing");
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("to back up")));
         QVERIFY(!s.backupFile());
+    }
+
+    void midiMapFiles_data() { tableRows(MIDI_MAPS); }
+    void midiMapFiles() {
+        const auto& c = tableRow(MIDI_MAPS);
+        QVERIFY(writeFile(mMidiFile, c.file));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(c.log));
+        MidiMap map;
+        QCOMPARE(map.init(mLattice, "A 4"), c.written != nullptr);
+        QCOMPARE(written(map), json(c.written ? c.written : "{}"));
+        map.term();
+        QCOMPARE(readFile(mMidiFile), c.file);   // never rewritten
+    }
+
+    void defaultMidiMap_data() { tableRows(DEFAULT_KEYS); }
+    void defaultMidiMap() {
+        const auto& c = tableRow(DEFAULT_KEYS);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(c.log));
+        MidiMap map;
+        QVERIFY(map.init(mLattice, c.note) && map.rootKey() == c.root);
+        for (const QString& pair : QString(c.keys).split(' ')) {
+            const int key = pair.section(':', 0, 0).toInt();
+            const auto* event = dynamic_cast<const ArborNoteEvent*>(map.key(key));
+            const bool held = event && event->type() == ArborEvent::NoteOn && event->value() == 1.0f;
+            const QString ratio = held ? ArborRatio::relativeFromPath(event->path()).toString() : "-";
+            QCOMPARE(QString("%1:%2").arg(key).arg(ratio), pair);
+        }
+        QVERIFY(map.controller(1)->type() == ArborEvent::MacroValue1 && !map.controller(2) && !map.controller(128));
+        QVERIFY(map.controller(7)->type() == ArborEvent::MasterVolumeSet && !map.key(-1) && !map.key(128));
+        QVERIFY(map.program()->type() == ArborEvent::PatchStep && map.program()->value() == 1.0f);
+        QCOMPARE(json(readFile(mMidiFile)), written(map));
+        MidiMap again;   // reads the file written
+        QVERIFY(again.init(mLattice, "A 4") && written(again) == written(map) && again.rootKey() == 69);
+    }
+
+    // A path with "event" 21 or 22 (truncated) keeps that type; any other number makes a toggle.
+    void tagMapNoteOnOff() {
+        for (const char* line : {"RFID a mapped to: event 21, value /3", "RFID b mapped to: event 22, value /-2/5",
+                                 "RFID c mapped to: event 0, value /3"})
+            QTest::ignoreMessage(QtWarningMsg, line);
+        RfidMap map;
+        map.read(json(R"({"a": {"event": 21.7, "value": "/3"}, "b": {"event": 22, "value": "/-2/5"},
+            "c": {"event": 23, "value": "/3"}})"));
+        QCOMPARE(written(map), json(R"({"a": {"event": 21, "value": "/3"}, "b": {"event": 22, "value": "/-2/5"},
+            "c": {"event": 0, "value": "/3"}})"));
     }
 };
 
