@@ -6,10 +6,12 @@
 //
 // Click to sound is timed from inside (--click-to-sound, run through the
 // sink as well): the real application with its real PortAudio stream, a
-// mouse press sent to the root ball with QTest, and the first non-silent
-// block the stream's callback renders after it. The callback is observed by
-// wrapping Pa_OpenStream here (this executable's definition comes before
-// PortAudio's), which also reads the output latency PortAudio reports.
+// mouse press sent to the root ball with QTest, or the root's key sent to
+// "Arbor in" on the JACK server bench/startup.sh starts, and the first
+// non-silent block the stream's callback renders after it. The callback is
+// observed by wrapping Pa_OpenStream here (this executable's definition
+// comes before PortAudio's), which also reads the output latency PortAudio
+// reports.
 //
 // The map is seen when it happens: xev watches the root window for it, and
 // xdotool names the window mapped. (`xdotool search --sync` looks only twice
@@ -17,12 +19,17 @@
 
 #include "ArborBall.h"
 #include "ArborBallWidget.h"
+#include "ArborContext.h"
 #include "ArborView.h"
+#include "MidiInput.h"
+#include "MidiMap.h"
+#include "Settings.h"
 #include "VudiruArborApplication.h"
 
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <portaudio.h>
+#include <RtMidi.h>
 
 #include <QApplication>
 #include <QDir>
@@ -43,6 +50,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <memory>
 
 namespace
 {
@@ -279,10 +287,95 @@ int observedCallback(const void* in, void* out, unsigned long frames, const PaSt
     return result;
 }
 
-// The application's wand-free start-up, then clicks on the root ball at
-// random moments: each click's time to the start of the callback that
-// renders the first loud block (which the device plays the output latency
-// later). Prints the figures.
+// Presses `count` times at random moments (a player's press comes at any
+// moment of a block, not just after a callback, which is when the wait for
+// silence ends): `press` starts the root's note, `release` ends it, `since`
+// gives the time each press counts from once it sounded. The times from it
+// to the start of the callback that renders the first loud block (which the
+// device plays the output latency later), sorted.
+template <typename Press, typename Release, typename Since>
+std::vector<double> pressesToSound(int count, Press press, Release release, Since since)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < count; ++i) {
+        QThread::usleep(QRandomGenerator::global()->bounded(2 * 256 * 1000000 / 44100));
+        sStream.firstSound = -1;
+        press();
+        if (!waitUntil([] { return sStream.firstSound > 0; }, 5000))
+            break;
+        ms.push_back((sStream.firstSound - since()) / 1e6);
+        sStream.firstSound = 0;
+        release(); // and its release died away
+        waitUntil([] { return sStream.silentBlocks > 50; }, 10000);
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms;
+}
+
+QString figures(const std::vector<double>& ms)
+{
+    return ms.empty() ? QStringLiteral("no sound")
+                      : QString::asprintf("median %.2f ms (min %.2f, max %.2f, %zu presses)", ms[ms.size() / 2], ms.front(),
+                                          ms.back(), ms.size());
+}
+
+int portIndex(RtMidi& midi, const QString& name)
+{
+    for (unsigned i = 0; i < midi.getPortCount(); ++i)
+        if (QString::fromStdString(midi.getPortName(i)).endsWith(name))
+            return int(i);
+    return -1;
+}
+
+std::atomic<qint64> sKeyArrived{-1}; // when the key reached the program's side of the JACK server
+
+// The root ball's key on "Arbor in" (the program's port, or one opened here
+// as the program opens it) from a keyboard port of this process on the JACK
+// server that bench/startup.sh starts. The key counts from when the server
+// delivered it (a listener beside "Arbor in" receives it in the same cycle).
+std::vector<double> keysToSound(VudiruArborApplication& app, int count, std::vector<double>& delivery)
+{
+    if (qEnvironmentVariableIsEmpty("JACK_DEFAULT_SERVER"))
+        return {};
+    RtMidiOut keys(RtMidi::UNIX_JACK, "Bench keys");
+    RtMidiIn listener(RtMidi::UNIX_JACK, "Bench listener");
+    MidiMap map;
+    std::unique_ptr<MidiInput> input;
+    if (portIndex(keys, "Arbor in") < 0) {
+        map.init(*app.arbor(), ArborContext::settings()->mBaseNote);
+        input = std::make_unique<MidiInput>(*app.player());
+        input->init(QStringLiteral("jack"), QString(), &map);
+    }
+    const int arborIn = portIndex(keys, "Arbor in");
+    if (arborIn < 0)
+        return {};
+    keys.openPort(unsigned(arborIn), "out");
+    listener.openPort(unsigned(portIndex(listener, "Bench keys:out")), "in");
+    listener.setCallback([](double, std::vector<unsigned char>*, void*) {
+        qint64 waiting = -1;
+        sKeyArrived.compare_exchange_strong(waiting, nowNs());
+    });
+    const unsigned char key = (unsigned char)MidiMap::keyOfNote(ArborContext::settings()->mBaseNote);
+    qint64 sent = 0;
+    const auto send = [&](unsigned char status) {
+        const std::vector<unsigned char> message{status, key, 0x7f};
+        sKeyArrived = -1;
+        sent = nowNs();
+        keys.sendMessage(&message);
+    };
+    std::vector<double> ms = pressesToSound(count, [&] { send(0x90); }, [&] { send(0x80); }, [&] {
+        const qint64 arrived = sKeyArrived > 0 ? qint64(sKeyArrived) : sent;
+        delivery.push_back((arrived - sent) / 1e6);
+        return arrived;
+    });
+    std::sort(delivery.begin(), delivery.end());
+    if (input)
+        input->term();
+    return ms;
+}
+
+// The application's wand-free start-up, then presses on the root ball: mouse
+// clicks, and keys of a MIDI keyboard. Prints the figures.
 int clickToSound(char** argv)
 {
     int argc = 1;
@@ -300,34 +393,26 @@ int clickToSound(char** argv)
         return 1;
     }
     const QPoint at = view->mapFromScene(root->scenePos());
-    const int clicks = 40;
-    std::vector<double> ms;
-    for (int i = 0; i < clicks; ++i) {
-        // A player's press comes at any moment of a block, not just after
-        // a callback (which is when the wait for silence below ends).
-        QThread::usleep(QRandomGenerator::global()->bounded(2 * 256 * 1000000 / 44100));
-        sStream.firstSound = -1;
-        const qint64 pressed = nowNs();
+    const int presses = 40;
+    qint64 pressed = 0;
+    const auto click = [&] {
+        pressed = nowNs();
         QTest::mousePress(view->viewport(), Qt::LeftButton, {}, at);
         QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at);
-        if (!waitUntil([] { return sStream.firstSound > 0; }, 5000))
-            break;
-        ms.push_back((sStream.firstSound - pressed) / 1e6);
-        sStream.firstSound = 0;
-        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, at); // off again, and its release died away
-        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at);
-        waitUntil([] { return sStream.silentBlocks > 50; }, 10000);
-    }
-    std::sort(ms.begin(), ms.end());
+    };
+    const std::vector<double> clicks = pressesToSound(presses, click, click, [&] { return pressed; });
+    std::vector<double> delivery;
+    const std::vector<double> keys = keysToSound(app, presses, delivery);
     const double latency = sStream.outputLatency * 1000, block = 256 * 1000.0 / 44100;
-    if (!ms.empty())
-        printf("click to the callback that renders the first non-silent block: median %.2f ms (min %.2f, max %.2f, %zu "
-               "clicks); block %.2f ms;\nPortAudio output latency %.2f ms; click to sound at the device: median %.2f ms "
-               "(target %.2f ms)\n",
-               ms[ms.size() / 2], ms.front(), ms.back(), ms.size(), block, latency, ms[ms.size() / 2] + latency,
-               block + latency);
+    const double median = clicks.empty() ? 0 : clicks[clicks.size() / 2];
+    printf("To the start of the callback that renders the first non-silent block (block %.2f ms):\n"
+           "  mouse press: %s\n  MIDI key, from its arrival: %s\n  (JACK delivered the keys %s after they were sent)\n"
+           "PortAudio output latency %.2f ms; click to sound at the device: median %.2f ms (target %.2f ms)\n",
+           block, qPrintable(figures(clicks)),
+           qPrintable(delivery.empty() ? QStringLiteral("no JACK server: run bench/startup.sh") : figures(keys)),
+           qPrintable(figures(delivery)), latency, median + latency, block + latency);
     app.term();
-    return ms.size() == clicks ? 0 : 1;
+    return int(clicks.size()) == presses ? 0 : 1;
 }
 
 int bareWindow(int argc, char** argv)
