@@ -7,11 +7,11 @@
 // Click to sound is timed from inside (--click-to-sound, run through the
 // sink as well): the real application with its real PortAudio stream, a
 // mouse press sent to the root ball with QTest, or the root's key sent to
-// "Arbor in" on the JACK server bench/startup.sh starts, and the first
-// non-silent block the stream's callback renders after it. The callback is
-// observed by wrapping Pa_OpenStream here (this executable's definition
-// comes before PortAudio's), which also reads the output latency PortAudio
-// reports.
+// "Arbor in" on a JACK server started for it (scripts/with-jack.sh), and
+// the first non-silent block the stream's callback renders after it. The
+// callback is observed by wrapping Pa_OpenStream here (this executable's
+// definition comes before PortAudio's), which also reads the output latency
+// PortAudio reports.
 //
 // The map is seen when it happens: xev watches the root window for it, and
 // xdotool names the window mapped. (`xdotool search --sync` looks only twice
@@ -331,7 +331,7 @@ std::atomic<qint64> sKeyArrived{-1}; // when the key reached the program's side 
 
 // The root ball's key on "Arbor in" (the program's port, or one opened here
 // as the program opens it) from a keyboard port of this process on the JACK
-// server that bench/startup.sh starts. The key counts from when the server
+// server scripts/with-jack.sh started. The key counts from when the server
 // delivered it (a listener beside "Arbor in" receives it in the same cycle).
 std::vector<double> keysToSound(VudiruArborApplication& app, int count, std::vector<double>& delivery)
 {
@@ -409,7 +409,7 @@ int clickToSound(char** argv)
            "  mouse press: %s\n  MIDI key, from its arrival: %s\n  (JACK delivered the keys %s after they were sent)\n"
            "PortAudio output latency %.2f ms; click to sound at the device: median %.2f ms (target %.2f ms)\n",
            block, qPrintable(figures(clicks)),
-           qPrintable(delivery.empty() ? QStringLiteral("no JACK server: run bench/startup.sh") : figures(keys)),
+           qPrintable(delivery.empty() ? QStringLiteral("no JACK server (scripts/with-jack.sh)") : figures(keys)),
            qPrintable(figures(delivery)), latency, median + latency, block + latency);
     app.term();
     return int(clicks.size()) == presses ? 0 : 1;
@@ -468,8 +468,9 @@ int main(int argc, char** argv)
     sWatcher = &watcher;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
-    Run click; // click to sound, from inside, through the sink like the others
-    const bool clicked = click.start({QCoreApplication::applicationFilePath(), "--click-to-sound"}, ARBOR_TITLE) >= 0
+    Run click; // click to sound, from inside, through the sink like the others, beside a JACK server for the keyboard
+    const bool clicked = click.start({ARBOR_SOURCE_DIR "/scripts/with-jack.sh", QCoreApplication::applicationFilePath(),
+                                      "--click-to-sound"}, ARBOR_TITLE) >= 0
                          && click.process.waitForFinished(120000) && click.process.exitCode() == 0;
     return clicked ? 0 : 1;
 }

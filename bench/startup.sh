@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Runs the start-up benchmark on a virtual display, beside a JACK server of
-# its own (for the MIDI keyboard).
+# Runs the start-up benchmark on a virtual display.
 # Usage: bench/startup.sh [build folder]   (default: ./build)
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$here/build}"
-exec "$here/scripts/with-jack.sh" xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bench_startup"
+exec xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bench_startup"

@@ -3,7 +3,7 @@
 # (in process, through the sink too) from a mouse press on a ball to the first
 # rendered sound plus the output latency PortAudio reports, and from a MIDI
 # key to it.
-# Needs an X display, xev and xdotool, the audio file sink and JACK: run
+# Needs an X display, xev and xdotool, the audio file sink and jackd: run
 # bench/startup.sh.
 if(TARGET arbor)
     arbor_add_bench(bench_startup
