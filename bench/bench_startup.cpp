@@ -21,6 +21,7 @@
 #include "ArborBallWidget.h"
 #include "ArborContext.h"
 #include "ArborView.h"
+#include "AudioOutput.h"
 #include "MidiInput.h"
 #include "MidiMap.h"
 #include "Settings.h"
@@ -267,6 +268,7 @@ struct StreamObserver
     PaStreamCallback* callback = nullptr;
     void* userData = nullptr;
     double outputLatency = 0;                    // seconds, as PortAudio reports it
+    double sampleRate = 44100;
     std::atomic<long> blocks{0};
     std::atomic<long> silentBlocks{0};           // in a row
     std::atomic<qint64> firstSound{-1};          // -1: waiting for a loud block; 0: not waiting
@@ -411,6 +413,20 @@ int clickToSound(char** argv)
            block, qPrintable(figures(clicks)),
            qPrintable(delivery.empty() ? QStringLiteral("no JACK server (scripts/with-jack.sh)") : figures(keys)),
            qPrintable(figures(delivery)), latency, median + latency, block + latency);
+    // The file sink calls back in pairs, every two blocks (its pipe frees
+    // room a page, two blocks, at a time). JACK's output calls back once a
+    // cycle, as a sound card does.
+    AudioOutput* output = app.player()->output();
+    const int jack = output->devices().indexOf(QRegularExpression(QStringLiteral("^JACK.*")));
+    if (jack >= 0 && output->selectDevice(jack) && waitUntil([] { return sStream.blocks > 400; }, 10000)) {
+        const std::vector<double> jackClicks = pressesToSound(presses, click, click, [&] { return pressed; });
+        const double jackMedian = jackClicks.empty() ? 0 : jackClicks[jackClicks.size() / 2];
+        printf("Through JACK (a callback every %.2f ms of 256 frames at %.0f Hz): mouse press: %s;\n"
+               "PortAudio output latency %.2f ms; click to sound at the device: median %.2f ms (target %.2f ms)\n",
+               256 * 1000.0 / sStream.sampleRate, sStream.sampleRate, qPrintable(figures(jackClicks)),
+               sStream.outputLatency * 1000, jackMedian + sStream.outputLatency * 1000,
+               256 * 1000.0 / sStream.sampleRate + sStream.outputLatency * 1000);
+    }
     app.term();
     return int(clicks.size()) == presses ? 0 : 1;
 }
@@ -436,11 +452,12 @@ extern "C" PaError Pa_OpenStream(PaStream** stream, const PaStreamParameters* in
                              PaStreamFlags, PaStreamCallback*, void*);
     static const auto open = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "Pa_OpenStream"));
     sStream.callback = callback;
+    sStream.blocks = 0;
     sStream.userData = userData;
     const PaError error = open(stream, input, output, sampleRate, framesPerBuffer, flags,
                                callback ? observedCallback : nullptr, userData);
     if (const PaStreamInfo* info = error == paNoError ? Pa_GetStreamInfo(*stream) : nullptr)
-        sStream.outputLatency = info->outputLatency;
+        sStream.outputLatency = info->outputLatency, sStream.sampleRate = info->sampleRate;
     return error;
 }
 
