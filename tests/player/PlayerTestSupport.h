@@ -2,7 +2,6 @@
 
 // The engine tests' one fixture: log catcher, runtime patch folder, fake PortAudio, block rendering and measures of the sound.
 
-#include "AudioOutput.h"
 #include "DistinctPaths.h"
 #include "PaApi.h"
 #include "PaAudioOutput.h"
@@ -156,14 +155,14 @@ public:
         std::vector<float> left, block(frames * 2);
         for (int b = 0; b < blocks; ++b) {
             std::fill(block.begin(), block.end(), 9.0f);
-            if (mCallback(nullptr, block.data(), frames, nullptr, 0, mUserData) != paContinue)
-                std::fill(block.begin(), block.end(), 9.0f);
+            const bool goesOn = mCallback(nullptr, block.data(), frames, nullptr, 0, mUserData) == paContinue;
             for (std::size_t i = 0; i < block.size(); i += 2)
-                left.push_back(block[i]);
+                left.push_back(goesOn ? block[i] : 9.0f);
         }
         return left;
     }
 };
+
 // Level in dB of what is left of `s` after a least-squares fit of a sine per frequency in `notes`, against the weakest of them.
 inline double offNoteLevel(const std::vector<float>& s, const std::vector<double>& notes)
 {
