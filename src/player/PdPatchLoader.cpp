@@ -39,13 +39,6 @@ bool ticketOf(const PdMessageBuffer::Chunk* chunk, std::uint32_t& ticket)
     ticket = std::uint32_t(value);
     return true;
 }
-
-// Pd prints a line in pieces (an object's name, each atom, the newline): the
-// pieces are gathered here, on the thread that runs Pd, without allocating.
-char sPrintLine[1024];
-std::size_t sPrintLength = 0;
-// Pd's complaints since the last patch open began (same thread as Pd).
-int sPdErrors = 0;
 }
 
 bool PdPlayer::init()
@@ -90,28 +83,6 @@ void PdPlayer::term()
         return;
     unloadPatch(); // ends by delivering what the audio thread left
     mResultTimer.stop();
-}
-
-void PdPlayer::pdPrintHook(const char* text)
-{
-    if (!text)
-        return;
-    for (const char* c = text; *c; ++c) {
-        if (*c != '\n') {
-            if (sPrintLength < sizeof(sPrintLine) - 1)
-                sPrintLine[sPrintLength++] = *c;
-            continue;
-        }
-        sPrintLine[sPrintLength] = '\0';
-        // Pd's own complaints (objects it cannot create, bad messages) are
-        // worth a warning; everything the patch prints is debug output.
-        if (std::strncmp(sPrintLine, "error", 5) == 0 || std::strstr(sPrintLine, "couldn't create")) {
-            ++sPdErrors;
-            qWarning() << "libPD:" << QString::fromLocal8Bit(sPrintLine);
-        } else
-            PD_AUDIO_DEBUG << "libPD:" << QString::fromLocal8Bit(sPrintLine);
-        sPrintLength = 0;
-    }
 }
 
 // ---------------------------------------------------------------- patches
@@ -167,18 +138,18 @@ void PdPlayer::openPatchLocked()
         closePatchLocked();
     }
     qWarning() << "Opening PD patch: " << mPendingPatchDir << mPendingPatchName;
-    sPdErrors = 0;
+    mPdErrors = 0;
     mPatch = libpd_openfile(mPendingPatchName, mPendingPatchDir);
     if (!mPatch) {
         qCritical() << "Opening PD patch failed: " << mPendingPatchDir << mPendingPatchName;
         return;
     }
-    if (sPdErrors > 0) {
+    if (mPdErrors > 0) {
         // Most often a voice patch that is missing or broken: every voice
         // would stay silent and never be freed.
         qCritical().noquote() << QStringLiteral("Opening PD patch failed: %1 errors while Pd built %2/%3 (see the libPD lines "
                                                 "above); closing it")
-                                     .arg(sPdErrors)
+                                     .arg(mPdErrors)
                                      .arg(QString::fromLocal8Bit(mPendingPatchDir), QString::fromLocal8Bit(mPendingPatchName));
         libpd_closefile(mPatch);
         mPatch = nullptr;

@@ -40,7 +40,6 @@ PdPlayer::~PdPlayer()
         sThis = nullptr;
 }
 
-
 // ---------------------------------------------------------------- queueing
 
 bool PdPlayer::queueEventGui(const ArborEvent* event)
@@ -489,6 +488,33 @@ bool PdPlayer::sendPdQueryMacrosMessage()
         return false;
     }
     return true;
+}
+
+void PdPlayer::pdPrintHook(const char* text)
+{
+    // Pd prints a line in pieces (an object's name, each atom, the newline):
+    // they are gathered here, on the thread that runs Pd, without allocating.
+    static char line[1024];
+    static std::size_t length = 0;
+    if (!text)
+        return;
+    for (const char* c = text; *c; ++c) {
+        if (*c != '\n') {
+            if (length < sizeof(line) - 1)
+                line[length++] = *c;
+            continue;
+        }
+        line[length] = '\0';
+        // Pd's own complaints (objects it cannot create, bad messages) are
+        // worth a warning; everything the patch prints is debug output.
+        if (std::strncmp(line, "error", 5) == 0 || std::strstr(line, "couldn't create")) {
+            if (sThis)
+                ++sThis->mPdErrors;
+            qWarning() << "libPD:" << QString::fromLocal8Bit(line);
+        } else
+            PD_AUDIO_DEBUG << "libPD:" << QString::fromLocal8Bit(line);
+        length = 0;
+    }
 }
 
 void PdPlayer::pdListHook(const char* source, int argc, t_atom* argv)

@@ -223,4 +223,5 @@ private:
     AudioOutput* mOutput = nullptr;
     std::atomic<std::uint64_t> mBlocks {0};
     bool mInitialised = false;
+    int mPdErrors = 0; // Pd's complaints since the last patch open began (Pd's thread)
 };
