@@ -136,6 +136,10 @@ bool VudiruArborApplication::init()
     qRegisterMetaType<QList<float>>();
 
     setStyle(QStringLiteral("Fusion"));
+    // The widgets paint in software (no part of the program uses OpenGL):
+    // showing the first window then loads no OpenGL stack, which took most
+    // of the time to the window.
+    setAttribute(Qt::AA_ForceRasterWidgets);
 
     if (!createConfigDir())
         return false;

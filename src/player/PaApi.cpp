@@ -1,5 +1,7 @@
 #include "PaApi.h"
 
+#include <pa_linux_alsa.h>
+
 PaApi::~PaApi() = default;
 
 namespace
@@ -31,6 +33,7 @@ public:
     PaError startStream(PaStream* stream) override { return Pa_StartStream(stream); }
     PaError stopStream(PaStream* stream) override { return Pa_StopStream(stream); }
     PaError closeStream(PaStream* stream) override { return Pa_CloseStream(stream); }
+    PaError setAlsaPeriods(int periods) override { return PaAlsa_SetNumPeriods(periods); }
 };
 }
 

@@ -28,6 +28,9 @@ public:
     virtual PaError startStream(PaStream* stream) = 0;
     virtual PaError stopStream(PaStream* stream) = 0;
     virtual PaError closeStream(PaStream* stream) = 0;
+    // ALSA only: how many periods the buffer of the streams opened next has
+    // at least (PaAlsa_SetNumPeriods).
+    virtual PaError setAlsaPeriods(int periods) = 0;
 
     static PaApi* real();
 };

@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 #include "z_libpd.h"
@@ -171,6 +172,16 @@ bool PaAudioOutput::selectDevice(int deviceIndex)
                << "frames per buffer:" << mFramesPerBuffer << "sample rate:" << rate << "channel count:" << CHANNELS;
     if (mPlayer)
         mPlayer->initAudio(CHANNELS, int(rate));
+    const PaHostApiInfo* host = mApi->hostApiInfo(info->hostApi);
+    if (host && host->type == paALSA) {
+        // PortAudio's ALSA wakes once a period. Left to itself it makes the
+        // period two blocks for this latency, and then calls back twice in
+        // a row every other block time: a note asked for just after a pair
+        // waits up to two blocks. Periods of one block each: enough of them
+        // to fill the buffer the latency asks for.
+        const int blocks = int(std::lround(out.suggestedLatency * rate / mFramesPerBuffer));
+        mApi->setAlsaPeriods(std::max(2, blocks + 1));
+    }
 
     mGate = new Gate;
     mGate->mOutput = this;
@@ -274,23 +285,14 @@ void PaAudioOutput::term()
     }
 }
 
-void PaAudioOutput::renderTicks(PdPlayer* player, float* output, unsigned long ticks, bool muted)
+void PaAudioOutput::renderTicks(PdPlayer* player, float* output, unsigned long ticks)
 {
     if (ticks == 0)
         return;
     if (player && player->isPatchOpen())
         libpd_process_float(int(ticks), nullptr, output); // muted too: the patch keeps running
-    if (!player || !player->isPatchOpen() || muted)
+    else
         std::memset(output, 0, ticks * TICK * CHANNELS * sizeof(float));
-}
-
-void PaAudioOutput::renderBlock(PdPlayer* player, float* output, unsigned long frameCount, bool muted)
-{
-    if (player)
-        player->processEvents();
-    const unsigned long ticks = frameCount / TICK;
-    renderTicks(player, output, ticks, muted);
-    std::memset(output + ticks * TICK * CHANNELS, 0, (frameCount - ticks * TICK) * CHANNELS * sizeof(float));
 }
 
 void PaAudioOutput::mute()
@@ -313,10 +315,10 @@ void PaAudioOutput::Gate::render(float* output, unsigned long frameCount)
     std::memcpy(output, mRest + (TICK - mRestFrames) * CHANNELS, carried * CHANNELS * sizeof(float));
     mRestFrames -= carried;
     const unsigned long ticks = (frameCount - carried) / TICK;
-    renderTicks(player, output + carried * CHANNELS, ticks, false); // muting fades below
+    renderTicks(player, output + carried * CHANNELS, ticks); // muting fades below
     const unsigned long done = carried + ticks * TICK;
     if (done < frameCount) {
-        renderTicks(player, mRest, 1, false);
+        renderTicks(player, mRest, 1);
         std::memcpy(output + done * CHANNELS, mRest, (frameCount - done) * CHANNELS * sizeof(float));
         mRestFrames = TICK - (frameCount - done);
     }

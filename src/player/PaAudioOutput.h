@@ -38,14 +38,6 @@ public:
     static constexpr int DEFAULT_FRAMES = 256;
     static constexpr int TICK_FRAMES = 64; // Pd computes in ticks of this many frames
 
-    // One block without a stream's state: executes the queued events, then
-    // renders whole ticks of the open patch (or silence) into `output`
-    // (interleaved stereo float). Frames after the last whole tick and
-    // muted blocks are zeros.
-    static void renderBlock(PdPlayer* player, float* output, unsigned long frameCount, bool muted);
-    // Renders `ticks` ticks of the open patch, or silence.
-    static void renderTicks(PdPlayer* player, float* output, unsigned long ticks, bool muted);
-
     static int portAudioCallback(const void* input, void* output, unsigned long frameCount,
                                  const PaStreamCallbackTimeInfo* timeInfo, PaStreamCallbackFlags statusFlags,
                                  void* userData);
@@ -74,6 +66,9 @@ private:
         void render(float* output, unsigned long frameCount);
     };
 
+    // Renders `ticks` ticks of the open patch (interleaved stereo float),
+    // or silence.
+    static void renderTicks(PdPlayer* player, float* output, unsigned long ticks);
     void logPaError(const char* function, PaError error) const;
     bool isStalled() const;
 

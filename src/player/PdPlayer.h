@@ -21,6 +21,13 @@
 class AudioOutput;
 struct _atom;
 
+// Debug lines of the engine (also on the audio thread): nothing is composed
+// while PdPlayer::sAudioDebug is off.
+#define PD_AUDIO_DEBUG \
+    if (!PdPlayer::sAudioDebug.load(std::memory_order_relaxed)) { \
+    } else \
+        qDebug()
+
 // The sound engine: 128 voices over an embedded Pd patch. Requests arrive as
 // flattened events through three command rings (wand, MIDI, GUI, drained in
 // that order) and are executed on the audio thread (processEvents, once per
@@ -216,4 +223,5 @@ private:
     AudioOutput* mOutput = nullptr;
     std::atomic<std::uint64_t> mBlocks {0};
     bool mInitialised = false;
+    int mPdErrors = 0; // Pd's complaints since the last patch open began (Pd's thread)
 };

@@ -2,10 +2,9 @@
 
 // The engine tests' one fixture: log catcher, runtime patch folder, fake PortAudio, block rendering and measures of the sound.
 
-#include "AudioOutput.h"
 #include "DistinctPaths.h"
-#include "PaAudioOutput.h"
 #include "PaApi.h"
+#include "PaAudioOutput.h"
 #include "PdPlayer.h"
 
 #include <QtTest> // with all of Qt Core
@@ -95,18 +94,6 @@ inline void beside(const std::function<void()>& work, const std::function<void()
     other.join();
 }
 
-// Renders `blocks` blocks of 256 frames as the audio callback does; returns the left channel.
-inline std::vector<float> render(PdPlayer& player, int blocks, bool muted = false)
-{
-    std::vector<float> left, block(512);
-    for (int b = 0; b < blocks; ++b) {
-        PaAudioOutput::renderBlock(&player, block.data(), 256, muted);
-        for (std::size_t i = 0; i < 512; i += 2)
-            left.push_back(block[i]);
-    }
-    return left;
-}
-
 inline float peak(const std::vector<float>& s, std::size_t from = 0)
 {
     return std::accumulate(s.begin() + long(from), s.end(), 0.0f, [](float p, float x) { return std::max(p, std::abs(x)); });
@@ -124,6 +111,7 @@ public:
                                {1, paJACK, "JACK Audio Connection Kit", 0, 0, 0}};
     QMap<QString, int> mSet {{"default", 1}, {"count", 5}}; // what a call returns: its error, or these values
     QStringList mTrace;
+    int mPeriods = 0; // set for ALSA
     PaStreamCallback* mCallback = nullptr;
     void* mUserData = nullptr;
 
@@ -150,13 +138,29 @@ public:
         mUserData = user;
         *stream = this;
         const bool usual = !in && out->channelCount == 2 && out->sampleFormat == paFloat32 && qFuzzyCompare(out->suggestedLatency, 0.02)
-                           && frames == 256 && flags == paNoFlag && !out->hostApiSpecificStreamInfo;
+                           && frames == 256 && flags == paNoFlag && !out->hostApiSpecificStreamInfo
+                           && (mHosts[mDevices[out->device].hostApi].type != paALSA || mPeriods == 4); // one block each (20 ms)
         return call("open", QStringLiteral("open %1 %2%3").arg(out->device).arg(rate).arg(usual ? "" : " unusual"));
     }
     const PaStreamInfo* streamInfo(PaStream*) override { return nullptr; }
     PaError startStream(PaStream*) override { return call("start"); }
     PaError stopStream(PaStream*) override { return call("stop"); }
     PaError closeStream(PaStream*) override { return call("close", "close"); }
+    PaError setAlsaPeriods(int periods) override { return mPeriods = periods, call("periods"); }
+
+    // Calls the open stream back `blocks` times for `frames` frames, as PortAudio does; returns the left channel. Junk (9.0) stands
+    // for samples not rendered and for the blocks of a callback that asks to end its stream.
+    std::vector<float> render(int blocks, unsigned long frames = 256)
+    {
+        std::vector<float> left, block(frames * 2);
+        for (int b = 0; b < blocks; ++b) {
+            std::fill(block.begin(), block.end(), 9.0f);
+            const bool goesOn = mCallback(nullptr, block.data(), frames, nullptr, 0, mUserData) == paContinue;
+            for (std::size_t i = 0; i < block.size(); i += 2)
+                left.push_back(goesOn ? block[i] : 9.0f);
+        }
+        return left;
+    }
 };
 
 // Level in dB of what is left of `s` after a least-squares fit of a sine per frequency in `notes`, against the weakest of them.
