@@ -20,7 +20,19 @@ stop() {
 }
 trap stop EXIT
 trap 'exit 130' INT TERM
-if ! jack_wait -s "$name" -w -t 10 >/dev/null 2>&1; then
+# The server answers jack_wait a moment before it takes clients: wait until a
+# client (jack_lsp) gets in, for at most 10 s.
+ready=0
+if jack_wait -s "$name" -w -t 10 >/dev/null 2>&1; then
+    for _ in $(seq 100); do
+        if jack_lsp -s "$name" >/dev/null 2>&1; then
+            ready=1
+            break
+        fi
+        sleep 0.1
+    done
+fi
+if [ "$ready" != 1 ]; then
     echo "with-jack: the JACK server \"$name\" did not start:" >&2
     cat "$log" >&2
     exit 1

@@ -22,6 +22,9 @@ MidiOutput::MidiOutput(QObject* parent)
         if (mPort.isOpen())
             restart();
     });
+    // The device left behind gets its note-offs; the notes go on sounding on
+    // the next one once it is connected.
+    connect(&mPort, &MidiPort::aboutToReopen, this, &MidiOutput::stopAll);
     connect(&mPort, &MidiPort::connectedChanged, this, [this](bool connected) {
         if (connected)
             mSettle.start();

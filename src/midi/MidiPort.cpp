@@ -119,6 +119,8 @@ void MidiPort::reopen()
         return;
     const bool wasConnected = mConnected;
     const int index = mDevice.isEmpty() ? -1 : indexOf(mDevice);
+    if (mOpen)
+        emit aboutToReopen();
     mMidi->closePort();
     emit closedForReopen();
     // Whether it worked shows in the errors reported meanwhile: RtMidi's

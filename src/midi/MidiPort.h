@@ -63,6 +63,9 @@ signals:
     // The chosen device went away, or the port connected to a device (one
     // that came back, or another one).
     void connectedChanged(bool connected);
+    // The port is about to close to be reopened (another device, or none):
+    // the last moment to send to the device it leaves.
+    void aboutToReopen();
     // Emitted (on the GUI thread, before the port opens again) whenever the
     // port was closed to be reopened: no RtMidi callback runs meanwhile.
     void closedForReopen();
