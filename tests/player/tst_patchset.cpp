@@ -60,7 +60,8 @@ private slots:
     }
 
     // A second thread calls the stream back: it drains a full ring of toggles over 160 balls (later ones steal) between requests of
-    // every type, and renders 100 blocks, muted in the second round. The signals are connected queued, as in the application.
+    // every type and a full MIDI ring of keys down and up, and renders 100 blocks, muted in the second round. The signals are
+    // connected queued, as in the application.
     void audioThread_data()
     {
         QTest::addColumn<bool>("withPatch");
@@ -88,9 +89,12 @@ private slots:
         const float requests[][2] = {{1, 1}, {2, 3}, {2, -3}, {2, 0}, {3, 0}, {4, 0.5f}, {5, 0}, {6, 0.5f}, {7, 1},
                                      {7, 0}, {8, 1}, {8, 0}, {9, 440}, {10, 5}, {11, 0.5f}, {18, 0.5f}, {21, 0}, {-1, 0}};
         for (int round = 0; round < 3; ++round) {
-            for (int i = 0; i < PdMessageBuffer::MAX_CHUNKS; ++i)
+            for (int i = 0; i < PdMessageBuffer::MAX_CHUNKS; ++i) {
                 i % 3 != 2 ? toggle(player, paths.at(i % paths.size()))
                            : queue(player, int(requests[i / 3 % 18][0]), requests[i / 3 % 18][1]);
+                const ArborNoteEvent key(ArborEvent::Type(ArborEvent::NoteOn + i % 2), paths.at(i / 2 % paths.size()), 0.5f);
+                QVERIFY(player.queueEventMidi(&key)); // and the MIDI ring full of keys down and up
+            }
             round == 1 ? out.mute() : out.unmute(); // it fades out, then in
             long allocations = 0;
             std::thread([&] {
