@@ -5,14 +5,22 @@
 #include "PdPlayer.h"
 #include "VudiruArborApplication.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 
-int KeyboardPlayer::offsetOf(int key)
+int KeyboardPlayer::offsetOf(const QKeyEvent* event)
 {
     static const int keys[] = {Qt::Key_A, Qt::Key_W, Qt::Key_S, Qt::Key_E, Qt::Key_D, Qt::Key_F, Qt::Key_T,
                                Qt::Key_G, Qt::Key_Y, Qt::Key_H, Qt::Key_U, Qt::Key_J, Qt::Key_K};
+    // The same keys by their place on the keyboard (X key codes, as the X11
+    // and Wayland platforms report them), so that every layout plays the
+    // same shape: on AZERTY, Q Z S E D F T G Y H U J K.
+    static const quint32 places[] = {38, 25, 39, 26, 40, 41, 28, 42, 29, 43, 30, 44, 45};
+    static const bool xKeyCodes = QGuiApplication::platformName() == QLatin1String("xcb")
+        || QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     for (int offset = 0; offset < int(sizeof keys / sizeof keys[0]); ++offset)
-        if (keys[offset] == key)
+        if (xKeyCodes && event->nativeScanCode() != 0 ? places[offset] == event->nativeScanCode()
+                                                      : keys[offset] == event->key())
             return offset;
     return -1;
 }
@@ -25,7 +33,7 @@ const MidiMap* KeyboardPlayer::map()
 
 bool KeyboardPlayer::press(const QKeyEvent* event)
 {
-    const int offset = offsetOf(event->key());
+    const int offset = offsetOf(event);
     const MidiMap* keys = map();
     if (offset < 0 || !keys || (event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)))
         return false;
@@ -40,7 +48,7 @@ bool KeyboardPlayer::press(const QKeyEvent* event)
 bool KeyboardPlayer::release(const QKeyEvent* event)
 {
     if (event->isAutoRepeat())
-        return offsetOf(event->key()) >= 0;
+        return offsetOf(event) >= 0;
     if (!mHeld.contains(event->key()))
         return false;
     send(mHeld.take(event->key()), false);

@@ -6,7 +6,7 @@ class MidiMap;
 class QKeyEvent;
 
 // The computer keyboard as a one-octave piano over the MIDI map: the home
-// row A S D F G H J K plays the white keys from the map's root key up, W E
+// row A S D F G H J K (the places of these letters on a US layout) plays the white keys from the map's root key up, W E
 // T Y U above it the black keys between them (A is the root key, K the
 // octave above). A key bound to a ball's NoteOn sounds it while held, like a
 // MIDI key (a NoteOn with a fixed velocity, a NoteOff when released); a key
@@ -19,8 +19,8 @@ class KeyboardPlayer
 public:
     static constexpr float VELOCITY = 0.8f;
 
-    // Semitones above the root key that a key (Qt::Key) plays, -1 for none.
-    static int offsetOf(int key);
+    // Semitones above the root key that a key plays, -1 for none.
+    static int offsetOf(const QKeyEvent* event);
 
     // True when the event is one of the playing keys (also an autorepeat,
     // which does nothing): the caller accepts it.

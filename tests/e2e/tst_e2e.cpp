@@ -31,13 +31,15 @@ const QColor GREY(158, 158, 158); // the root ball of a transposed lattice
 const QColor DARK = ROOT.darker(115);
 
 // Actions one after the other ("wand": tag 04A3B2C1D9 touched; "+69", "-69": MIDI key 69, the 1/1's A 4, down and
-// up, the keys above it playing the default map's 16/15 9/8 6/5 5/4 4/3 45/32 3/2 8/5 5/3 9/5 15/8), the pitch
+// up, the keys above it playing the default map's 16/15 9/8 6/5 5/4 4/3 45/32 3/2 8/5 5/3 9/5 15/8; "keydown a":
+// the computer keyboard's A, the 1/1, W the key above), the pitch
 // heard then (0: silence) and the root ball's look; each row starts from what the rows before it left.
 const struct { QStringList actions; double hz; QColor rootLook; } PLAYS[] = {
     {{}, 0, DARK}, {{"+69"}, 440, ROOT}, {{"-69", "+70"}, 469.333, DARK}, {{"-70", "+71"}, 495, DARK},
     {{"-71", "+72"}, 528, DARK}, {{"-72", "+73"}, 550, DARK}, {{"-73", "+74"}, 586.667, DARK}, {{"-74", "+75"}, 618.75, DARK},
     {{"-75", "+76"}, 660, DARK}, {{"-76", "+77"}, 704, DARK}, {{"-77", "+78"}, 733.333, DARK}, {{"-78", "+79"}, 792, DARK},
-    {{"-79", "+80"}, 825, DARK}, {{"-80"}, 0, DARK}, {{"root"}, 440, ROOT}, {{"root"}, 0, DARK}, {{"wand"}, 550, DARK},
+    {{"-79", "+80"}, 825, DARK}, {{"-80"}, 0, DARK}, {{"keydown w"}, 469.333, DARK}, {{"keyup w", "keydown a"}, 440, ROOT},
+    {{"keyup a"}, 0, DARK}, {{"root"}, 440, ROOT}, {{"root"}, 0, DARK}, {{"wand"}, 550, DARK},
     {{"wand"}, 0, DARK}, {{"fifth up", "root"}, 660, GREY}, {{"stop all"}, 0, GREY.darker(115)},
 };
 
@@ -153,6 +155,9 @@ private slots:
             const QStringList move{"mousemove", "--window", mWindow, QString::number(at.x()), QString::number(at.y())};
             if (action[0] == '+' || action[0] == '-')
                 key(action.mid(1).toInt(), action[0] == '+');
+            else if (action.startsWith("key"))
+                QCOMPARE(QProcess::execute("xdotool", {"windowfocus", "--sync", mWindow, action.section(' ', 0, 0),
+                                                       action.section(' ', 1)}), 0);
             else
                 QVERIFY(action == "wand"
                             ? QUdpSocket().writeDatagram(wandPacket(5, "04A3B2C1D9"), QHostAddress::LocalHost, mUdpPort) == 72
