@@ -8,34 +8,41 @@
 #   scripts/with-jack.sh build/midi_test
 #   scripts/with-jack.sh scripts/audio-sink.sh out.raw build/arbor
 set -u
-name="arbor-$(hostname -s 2>/dev/null || echo host)-$$-$RANDOM"
-log="${TMPDIR:-/tmp}/$name.log"
 export JACK_NO_AUDIO_RESERVATION=1
-jackd --no-realtime -n "$name" -d dummy -r 48000 -p 256 >"$log" 2>&1 &
-server=$!
+export JACK_NO_START_SERVER=1 # clients never start a server of their own
+server=""
+log=""
 stop() {
-    kill "$server" 2>/dev/null
-    wait "$server" 2>/dev/null
-    rm -f "$log"
+    [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    [ -n "$log" ] && rm -f "$log"
+    server=""
 }
 trap stop EXIT
 trap 'exit 130' INT TERM
-# The server answers jack_wait a moment before it takes clients: wait until a
-# client (jack_lsp) gets in, for at most 10 s.
-ready=0
-if jack_wait -s "$name" -w -t 10 >/dev/null 2>&1; then
+
+# Starts a server and waits until a client (jack_lsp) gets in, for at most
+# 10 s. A server that is still starting (or a neighbour's starting at the
+# same moment) may turn a client away: the client tries again.
+start() {
+    name="arbor-$(hostname -s 2>/dev/null || echo host)-$$-$RANDOM"
+    log="${TMPDIR:-/tmp}/$name.log"
+    jackd --no-realtime -n "$name" -d dummy -r 48000 -p 256 >"$log" 2>&1 &
+    server=$!
     for _ in $(seq 100); do
-        if jack_lsp -s "$name" >/dev/null 2>&1; then
-            ready=1
-            break
-        fi
+        kill -0 "$server" 2>/dev/null || return 1
+        jack_lsp -s "$name" >/dev/null 2>&1 && return 0
         sleep 0.1
     done
-fi
-if [ "$ready" != 1 ]; then
-    echo "with-jack: the JACK server \"$name\" did not start:" >&2
+    return 1
+}
+
+# Servers starting side by side can trip over each other: up to three tries.
+for attempt in 1 2 3; do
+    start && break
+    echo "with-jack: the JACK server \"$name\" did not start (try $attempt of 3):" >&2
     cat "$log" >&2
-    exit 1
-fi
+    stop
+    [ "$attempt" = 3 ] && exit 1
+done
 export JACK_DEFAULT_SERVER="$name"
 "$@"

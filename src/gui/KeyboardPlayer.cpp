@@ -68,8 +68,7 @@ void KeyboardPlayer::send(int note, bool down)
     const ArborEvent* bound = keys ? keys->key(note) : nullptr;
     if (!bound || !PdPlayer::sThis)
         return;
-    const auto* ball = dynamic_cast<const ArborNoteEvent*>(bound);
-    if (ball && bound->type() == ArborEvent::NoteOn) {
+    if (const ArborNoteEvent* ball = keys->heldBall(note)) {
         const ArborNoteEvent event(down ? ArborEvent::NoteOn : ArborEvent::NoteOff, ball->path(), VELOCITY);
         PdPlayer::sThis->queueEventGui(&event);
     } else if (down) { // a toggle, or any other request: once, on the key's way down

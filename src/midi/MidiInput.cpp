@@ -10,13 +10,6 @@
 namespace
 {
 constexpr int SUSTAIN = 64;
-
-// The key's binding when it plays a ball while held (a NoteOn of a path).
-const ArborNoteEvent* noteBinding(const MidiMap* map, int key)
-{
-    const ArborEvent* bound = map ? map->key(key) : nullptr;
-    return bound && bound->type() == ArborEvent::NoteOn ? dynamic_cast<const ArborNoteEvent*>(bound) : nullptr;
-}
 } // namespace
 
 MidiInput::MidiInput(PdPlayer& engine, QObject* parent)
@@ -90,7 +83,7 @@ void MidiInput::keyDown(int key, int velocity)
     const ArborEvent* bound = mMap ? mMap->key(key) : nullptr;
     if (!bound || !admit())
         return;
-    const ArborNoteEvent* note = noteBinding(mMap, key);
+    const ArborNoteEvent* note = mMap->heldBall(key);
     if (!note) { // a toggle or any other event, as the file gives it
         queue(*bound);
         return;
@@ -115,11 +108,11 @@ void MidiInput::release(int key)
 {
     mSounding[key] = false;
     mSustained[key] = false;
-    const ArborNoteEvent* note = noteBinding(mMap, key);
+    const ArborNoteEvent* note = mMap->heldBall(key);
     if (!note)
         return;
     for (int other = 0; other < 128; ++other)
-        if (mSounding[other] && noteBinding(mMap, other)->path() == note->path())
+        if (mSounding[other] && mMap->heldBall(other)->path() == note->path())
             return;
     queue(ArborNoteEvent(ArborEvent::NoteOff, note->path(), 0.0f));
 }

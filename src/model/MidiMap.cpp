@@ -220,6 +220,12 @@ const ArborEvent* MidiMap::key(int note) const
     return note >= 0 && note < KEYS ? mKeys[note].data() : nullptr;
 }
 
+const ArborNoteEvent* MidiMap::heldBall(int note) const
+{
+    const ArborEvent* bound = key(note);
+    return bound && bound->type() == ArborEvent::NoteOn ? dynamic_cast<const ArborNoteEvent*>(bound) : nullptr;
+}
+
 const ArborEvent* MidiMap::controller(int number) const
 {
     return number >= 0 && number < CONTROLLERS ? mControllers[number].data() : nullptr;

@@ -7,6 +7,7 @@
 
 class Arbor;
 class ArborEvent;
+class ArborNoteEvent;
 
 // What MIDI keys, controllers and program changes do: "midi_map.json" in the
 // config folder, shaped like the tag map. Member names are "note:N" (a key,
@@ -65,6 +66,9 @@ public:
     // The event of a key, controller or program change; null when unbound
     // or out of range.
     const ArborEvent* key(int note) const;
+    // The ball a key sounds while it is held (a NoteOn of a path), or null
+    // when the key is unbound or bound to anything else.
+    const ArborNoteEvent* heldBall(int note) const;
     const ArborEvent* controller(int number) const;
     const ArborEvent* program() const;
 
