@@ -238,8 +238,6 @@ const ArborEvent* MidiMap::program() const
 
 int MidiMap::keyOfNote(const QString& name)
 {
-    const float hz = NoteNames::frequencyOf(name);
-    if (hz <= 0.0f)
-        return -1;
-    return int(std::lround(69.0 + 12.0 * std::log2(double(hz) / 440.0)));
+    const int semitone = NoteNames::semitoneOf(name);
+    return semitone < 0 ? -1 : semitone + 12; // MIDI key 0 is C -1
 }

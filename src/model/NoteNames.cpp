@@ -23,6 +23,7 @@ struct Table
 {
     QStringList names;
     QList<float> frequencies;
+    QList<int> semitones;
 
     Table()
     {
@@ -34,6 +35,7 @@ struct Table
                 if (semitone < FIRST_SEMITONE || semitone > LAST_SEMITONE)
                     continue;
                 names << QStringLiteral("%1 %2").arg(QLatin1String(n.text)).arg(octave);
+                semitones << semitone;
                 const double hz = 440.0 * std::pow(2.0, double(semitone - A4_SEMITONE) / 12.0);
                 frequencies << float(std::round(hz * 1000.0) / 1000.0);
             }
@@ -67,4 +69,10 @@ float NoteNames::frequencyOf(const QString& name)
 {
     const int i = indexOf(name);
     return i < 0 ? 0.0f : table().frequencies.at(i);
+}
+
+int NoteNames::semitoneOf(const QString& name)
+{
+    const int i = indexOf(name);
+    return i < 0 ? -1 : table().semitones.at(i);
 }

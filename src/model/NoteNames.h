@@ -17,4 +17,6 @@ QList<float> frequencies();   // parallel to names()
 int indexOf(const QString& name);   // index in names(), -1 when not a name
 // Frequency of a name of the list, 0 when it is not one.
 float frequencyOf(const QString& name);
+// Semitones above C 0 (A 4 is 57) of a name of the list, -1 when it is not one.
+int semitoneOf(const QString& name);
 }
