@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "z_libpd.h"
 
@@ -43,17 +44,13 @@ bool ticketOf(const PdMessageBuffer::Chunk* chunk, std::uint32_t& ticket)
 
 bool PdPlayer::init()
 {
-    if (!mGuiBuffer.init()) {
-        qCritical() << "failed to allocate gui command buffer";
-        return false;
-    }
-    if (!mSerialBuffer.init()) {
-        qCritical() << "failed to allocate serial command buffer";
-        return false;
-    }
-    if (!mMidiBuffer.init()) {
-        qCritical() << "failed to allocate MIDI command buffer";
-        return false;
+    const std::pair<PdMessageBuffer*, const char*> rings[] = {
+        {&mGuiBuffer, "gui"}, {&mSerialBuffer, "serial"}, {&mMidiBuffer, "MIDI"}};
+    for (const auto& [ring, name] : rings) {
+        if (!ring->init()) {
+            qCritical().noquote() << QStringLiteral("failed to allocate %1 command buffer").arg(QLatin1String(name));
+            return false;
+        }
     }
     if (!mResults.init()) {
         qCritical() << "failed to allocate the engine's result buffer";
